@@ -1,0 +1,32 @@
+# Flags and helpers shared by every target of a tree.
+
+set(QV_PURE_SYNC_SOURCES
+  ${PROJECT_SOURCE_DIR}/quorvane/sync/ntp_time.cpp
+  ${PROJECT_SOURCE_DIR}/quorvane/sync/reply.cpp)
+
+if(QV_FLAVOUR STREQUAL "win")
+  # Japanese literals are written in UTF-8 and reach the program as CP932.
+  add_compile_options(-finput-charset=UTF-8 -fexec-charset=CP932 -Wall -Wextra
+                      -ffunction-sections -fdata-sections)
+  add_compile_definitions(WINVER=0x0601 _WIN32_WINNT=0x0601 NOMINMAX WIN32_LEAN_AND_MEAN)
+  add_link_options(-static -Wl,--gc-sections)
+  set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001")
+  set(CMAKE_RC_COMPILE_OBJECT
+      "<CMAKE_RC_COMPILER> <DEFINES> <INCLUDES> <FLAGS> -O coff <SOURCE> <OBJECT>")
+
+  # Size-optimised product code without exceptions or RTTI; tests keep the
+  # defaults that GoogleTest expects.
+  function(qv_product_target target)
+    target_compile_options(${target} PRIVATE -Os -fno-exceptions -fno-rtti)
+    target_link_options(${target} PRIVATE -s)
+  endfunction()
+else()
+  add_compile_options(-Wall -Wextra -g)
+  if(QV_FLAVOUR STREQUAL "fuzz")
+    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -O1)
+    add_link_options(-fsanitize=address,undefined)
+  else()
+    add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+  endif()
+endif()

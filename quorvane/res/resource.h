@@ -1,0 +1,26 @@
+// Resource identifiers of quorvane.
+#pragma once
+
+// Progress window of a sync attempt.
+#define IDD_SYNC_PROGRESS 141
+#define IDC_STATUS_LIST 1057
+
+// Status lines of a sync attempt (string table).
+#define IDS_NET_INIT_FAILED 12301
+#define IDS_SEND_FAILED 12302
+#define IDS_WAITING 12303
+#define IDS_SERVER_NOT_FOUND 12304
+#define IDS_WAITING_RETRY 12305
+#define IDS_INVALID_REPLY 12306
+#define IDS_CONNECTION_REFUSED 12307
+#define IDS_TEST_COMPLETED 12308
+#define IDS_SYNC_SUCCEEDED 12309
+#define IDS_SYNC_FAILED 12310
+#define IDS_NO_VALID_REPLY 12311
+#define IDS_LOOKING_UP 12312
+#define IDS_SERVER_NOT_READY 12313
+#define IDS_REPLY_HEADER 12314
+#define IDS_TIME_OBTAINED 12315
+#define IDS_ROUND_TRIP 12316
+#define IDS_CLOCK_ERROR 12317
+#define IDS_SYNCED_AT 12318

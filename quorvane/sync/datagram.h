@@ -1,0 +1,9 @@
+// Receiving one datagram; the program links the real receive, tests that must
+// produce errors Wine never reports link their own.
+#pragma once
+
+#include <winsock2.h>
+
+// recvfrom into `buffer`: the length received, or SOCKET_ERROR with the
+// socket error code in `*error`.
+int ReceiveDatagram(SOCKET socket, char* buffer, int size, int* error);

@@ -1,0 +1,74 @@
+// NTP time values and the 48-byte SNTP packet.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+
+#include "win_types.h"
+
+// Seconds from 1900-01-01 (NTP era 0) to 1970-01-01 (Unix epoch).
+constexpr uint32_t NtpEpochOffset = 2208988800u;
+
+// A time or a time difference in NTP's 64-bit fixed-point format: `seconds`
+// is the high word, `fraction` the low word in units of 2^-32 s. `carry`
+// counts wrap-arounds of add (+1) and subtract (-1); after a subtraction a
+// negative carry means the true result is negative and the words hold its
+// two's complement.
+class NtpTimestamp {
+public:
+    NtpTimestamp() = default;
+    NtpTimestamp(uint32_t seconds, uint32_t fraction) : seconds_(seconds), fraction_(fraction) {}
+    // A copy never inherits the source's carry.
+    NtpTimestamp(const NtpTimestamp& other) : seconds_(other.seconds_), fraction_(other.fraction_) {}
+    NtpTimestamp& operator=(const NtpTimestamp& other)
+    {
+        set(other.seconds_, other.fraction_);
+        return *this;
+    }
+
+    void set(uint32_t seconds, uint32_t fraction)
+    {
+        seconds_ = seconds;
+        fraction_ = fraction;
+        carry_ = 0;
+    }
+
+    // The current UTC time of the local clock, from one reading of it.
+    static NtpTimestamp now();
+    // From / to 8 bytes in network byte order (seconds, then fraction).
+    static NtpTimestamp fromNetwork(const uint8_t bytes[8]);
+    void toNetwork(uint8_t bytes[8]) const;
+
+    uint32_t seconds() const { return seconds_; }
+    uint32_t fraction() const { return fraction_; }
+    int32_t carry() const { return carry_; }
+    // floor(fraction * 10^6 / 2^32): 0 to 999999.
+    uint32_t microseconds() const;
+
+    void add(const NtpTimestamp& other);
+    void subtract(const NtpTimestamp& other);
+    // Turns a negative difference (carry exactly -1) into its magnitude.
+    void makeAbsolute();
+    // Logical shift right of the 64-bit value by one bit.
+    void halve();
+
+    // Calendar conversions; they fail for times before 1970-01-01.
+    bool toUtcSystemTime(SYSTEMTIME* out) const;
+    bool toLocalTime(struct tm* out) const;
+
+private:
+    uint32_t seconds_ = 0;
+    uint32_t fraction_ = 0;
+    int32_t carry_ = 0;
+};
+
+
+// The SNTP message, RFC 2030 layout, big-endian.
+constexpr int NtpPacketSize = 48;
+constexpr int NtpOriginateOffset = 24;
+constexpr int NtpReceiveOffset = 32;
+constexpr int NtpTransmitOffset = 40;
+
+// Fills a client request: all zero but LI 0 / VN 3 / Mode 3 and the transmit
+// timestamp.
+void BuildNtpRequest(const NtpTimestamp& transmit, uint8_t packet[NtpPacketSize]);

@@ -1,0 +1,108 @@
+#include "reply.h"
+
+#include <cstring>
+
+#include "../res/resource.h"
+#include "clock.h"
+#include "status_lines.h"
+
+struct tm LastSyncTime;
+
+namespace {
+
+enum LeapIndicator { LeapAlarm = 3 };
+
+void ShowHeader(const uint8_t* reply)
+{
+    AddStatusLine(IDS_REPLY_HEADER, int(reply[0] >> 6), int((reply[0] >> 3) & 7), int(reply[0] & 7),
+                  int(reply[1]), int(reply[2]), int(int8_t(reply[3])));
+}
+
+// (T4 - T1) - (T3 - T2); a negative round trip (the clock was set back while
+// the request was out) counts as none.
+NtpTimestamp RoundTripDelay(const NtpTimestamp& t1, const NtpTimestamp& t2, const NtpTimestamp& t3,
+                            const NtpTimestamp& t4)
+{
+    NtpTimestamp delay = t4;
+    delay.subtract(t1);
+    NtpTimestamp serverTime = t3;
+    serverTime.subtract(t2);
+    delay.subtract(serverTime);
+    if (delay.carry() < 0)
+        delay.set(0, 0);
+    return delay;
+}
+
+bool SetClock(const SYSTEMTIME& target, const NtpTimestamp& estimate)
+{
+    if (!EnableSystemTimePrivilege() || !SetSystemClock(&target))
+        return false;
+    struct tm local;
+    // A server time before 1970 has no local form; the last time stays.
+    if (estimate.toLocalTime(&local))
+        LastSyncTime = local;
+    return true;
+}
+
+} // namespace
+
+bool ProcessReply(const uint8_t reply[NtpPacketSize], SyncRequest* request)
+{
+    ShowHeader(reply);
+    if ((reply[0] >> 6) == LeapAlarm) {
+        AddStatusLine(IDS_SERVER_NOT_READY);
+        return false;
+    }
+
+    const NtpTimestamp t1 = NtpTimestamp::fromNetwork(reply + NtpOriginateOffset);
+    const NtpTimestamp t2 = NtpTimestamp::fromNetwork(reply + NtpReceiveOffset);
+    const NtpTimestamp t3 = NtpTimestamp::fromNetwork(reply + NtpTransmitOffset);
+    const NtpTimestamp t4 = NtpTimestamp::now();
+
+    NtpTimestamp delay = RoundTripDelay(t1, t2, t3, t4);
+    AddStatusLine(IDS_ROUND_TRIP, (unsigned long)delay.seconds(), (unsigned long)(delay.microseconds() / 1000));
+    // A round trip of a second or more is never trusted, whatever MaxDelay says.
+    if (delay.seconds() != 0 || delay.microseconds() > uint32_t(request->MaxDelay * 1000u))
+        return false;
+
+    delay.halve();
+    NtpTimestamp estimate = t3;
+    estimate.add(delay);
+    NtpTimestamp target = estimate;
+    target.subtract(NtpTimestamp(uint32_t(request->TimeShift), 0));
+
+    NtpTimestamp error = NtpTimestamp::now();
+    error.subtract(target);
+    error.makeAbsolute();
+    AddStatusLine(IDS_CLOCK_ERROR, (unsigned long)error.seconds(), (unsigned long)(error.microseconds() / 1000));
+    if (error.seconds() == 0 && error.microseconds() < uint32_t(request->Tolerance * 1000u))
+        request->Mode = Test; // too small to correct
+
+    SYSTEMTIME utc;
+    if (!target.toUtcSystemTime(&utc)) {
+        AddStatusLine(IDS_SYNC_FAILED);
+        return false;
+    }
+    AddStatusLine(IDS_TIME_OBTAINED, int(utc.wYear), int(utc.wMonth), int(utc.wDay), int(utc.wHour),
+                  int(utc.wMinute), int(utc.wSecond), int(utc.wMilliseconds));
+    if (request->Mode == Test) {
+        AddStatusLine(IDS_TEST_COMPLETED);
+        return true;
+    }
+    if (!SetClock(utc, estimate)) {
+        AddStatusLine(IDS_SYNC_FAILED);
+        return false;
+    }
+    AddStatusLine(IDS_SYNC_SUCCEEDED);
+    return true;
+}
+
+const char* GetLastSyncText()
+{
+    static char text[32];
+    if (LastSyncTime.tm_year == 0)
+        return nullptr;
+    if (strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &LastSyncTime) == 0)
+        return nullptr;
+    return text;
+}

@@ -1,0 +1,9 @@
+// Status lines: the only way a sync attempt reports to the user.
+#pragma once
+
+#include "win_types.h"
+
+// Appends string-table message `id`, formatted wvsprintf-style with the
+// 32-bit arguments that follow, to the list box of the current progress
+// window. Without a progress window the line is dropped.
+void AddStatusLine(UINT id, ...);

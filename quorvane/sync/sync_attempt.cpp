@@ -1,0 +1,292 @@
+#include "sync_attempt.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include "../res/resource.h"
+#include "datagram.h"
+#include "ntp_time.h"
+#include "reply.h"
+#include "resolver.h"
+#include "status_lines.h"
+
+namespace {
+
+const char RunningLabel[] = "ｷｬﾝｾﾙ";
+const char EndedLabel[] = "閉じる";
+const char NtpService[] = "123";
+
+struct SyncAttempt {
+    HWND window;
+    SyncRequest request; // Server points at hostName
+    char hostName[256];
+    ResolveRequest* resolver;
+    addrinfo* addresses; // only the first entry is used
+    SOCKET socket;
+    int resendCount;
+    bool winsockStarted;
+};
+
+SyncAttempt g_attempt = {nullptr, {}, {}, nullptr, nullptr, INVALID_SOCKET, 0, false};
+
+void CloseSyncSocket()
+{
+    if (g_attempt.socket == INVALID_SOCKET)
+        return;
+    closesocket(g_attempt.socket);
+    g_attempt.socket = INVALID_SOCKET;
+    // A notification queued for the closed socket could carry the value of
+    // the next socket; none of them may reach it.
+    MSG stale;
+    while (PeekMessageA(&stale, g_attempt.window, WM_SYNC_SOCKET, WM_SYNC_SOCKET, PM_REMOVE)) {
+    }
+}
+
+void StopAttemptActivity()
+{
+    KillTimer(g_attempt.window, IDT_RETRY);
+    if (g_attempt.resolver) {
+        ReleaseResolver(g_attempt.resolver); // the worker runs on and cleans up
+        g_attempt.resolver = nullptr;
+    }
+    CloseSyncSocket();
+    if (g_attempt.addresses) {
+        FreeAddressList(g_attempt.addresses);
+        g_attempt.addresses = nullptr;
+    }
+}
+
+// A visible window keeps its lines for the user; a hidden one goes at once.
+void FinishAttempt()
+{
+    if (IsWindowVisible(g_attempt.window))
+        SetDlgItemTextA(g_attempt.window, IDCANCEL, EndedLabel);
+    else
+        DestroyWindow(g_attempt.window);
+}
+
+void StopAndFinish()
+{
+    StopAttemptActivity();
+    FinishAttempt();
+}
+
+bool OpenSyncSocket()
+{
+    const addrinfo* server = g_attempt.addresses;
+    SOCKET s = socket(server->ai_family, server->ai_socktype, server->ai_protocol);
+    if (s == INVALID_SOCKET) {
+        AddStatusLine(IDS_NET_INIT_FAILED);
+        return false;
+    }
+    // Lets a broadcast address serve as the server.
+    BOOL broadcast = TRUE;
+    setsockopt(s, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&broadcast), sizeof broadcast);
+    if (WSAAsyncSelect(s, g_attempt.window, WM_SYNC_SOCKET, FD_READ) != 0) {
+        AddStatusLine(IDS_NET_INIT_FAILED);
+        closesocket(s);
+        return false;
+    }
+    g_attempt.socket = s;
+    return true;
+}
+
+// Each send carries its own time; the reply echoes it back as the originate
+// timestamp, so nothing about the send needs to be kept.
+bool SendRequest()
+{
+    uint8_t packet[NtpPacketSize];
+    BuildNtpRequest(NtpTimestamp::now(), packet);
+    const addrinfo* server = g_attempt.addresses;
+    for (int call = 0; call < MAX_SENDS; ++call) {
+        if (sendto(g_attempt.socket, reinterpret_cast<const char*>(packet), NtpPacketSize, 0, server->ai_addr,
+                   int(server->ai_addrlen))
+            != SOCKET_ERROR)
+            return true;
+    }
+    AddStatusLine(IDS_SEND_FAILED);
+    return false;
+}
+
+void SendOrCloseSocket()
+{
+    if (!SendRequest())
+        CloseSyncSocket(); // every later resend fails the same way
+}
+
+bool ReceiveReply(uint8_t reply[NtpPacketSize])
+{
+    int error;
+    int received = ReceiveDatagram(g_attempt.socket, reinterpret_cast<char*>(reply), NtpPacketSize, &error);
+    if (received == SOCKET_ERROR) {
+        if (error == WSAECONNRESET)
+            AddStatusLine(IDS_CONNECTION_REFUSED); // the server's port is closed
+        else
+            AddStatusLine(IDS_INVALID_REPLY, error); // a longer datagram gives WSAEMSGSIZE
+        return false;
+    }
+    if (received != NtpPacketSize) {
+        AddStatusLine(IDS_INVALID_REPLY, 1);
+        return false;
+    }
+    return true;
+}
+
+void OnNetStart()
+{
+    WSADATA data;
+    if (WSAStartup(0x0101, &data) != 0) {
+        AddStatusLine(IDS_NET_INIT_FAILED);
+        FinishAttempt();
+        return;
+    }
+    g_attempt.winsockStarted = true;
+}
+
+void OnStart(const SyncRequest* request)
+{
+    g_attempt.request = *request;
+    lstrcpynA(g_attempt.hostName, request->Server ? request->Server : "", sizeof g_attempt.hostName);
+    g_attempt.request.Server = g_attempt.hostName;
+    SetDlgItemTextA(g_attempt.window, IDCANCEL, RunningLabel);
+    StopAttemptActivity();
+
+    addrinfo hints = {};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_DGRAM;
+    g_attempt.resolver = StartResolver(g_attempt.window, WM_SYNC_RESOLVED, g_attempt.hostName, NtpService, &hints);
+    if (!g_attempt.resolver) {
+        AddStatusLine(IDS_NET_INIT_FAILED);
+        FinishAttempt();
+        return;
+    }
+    AddStatusLine(IDS_LOOKING_UP, g_attempt.hostName);
+}
+
+void OnResolved(WPARAM id, LPARAM result)
+{
+    // A late answer of an abandoned worker carries another identifier.
+    if (!g_attempt.resolver || id != ResolverId(g_attempt.resolver))
+        return;
+    addrinfo* list = TakeResolvedList(g_attempt.resolver);
+    ReleaseResolver(g_attempt.resolver);
+    g_attempt.resolver = nullptr;
+    if (HIWORD(result) != 0 || !list) {
+        if (list)
+            FreeAddressList(list);
+        AddStatusLine(IDS_SERVER_NOT_FOUND);
+        StopAndFinish();
+        return;
+    }
+    g_attempt.addresses = list;
+
+    char numericHost[65];
+    if (GetNumericHost(list->ai_addr, int(list->ai_addrlen), numericHost, sizeof numericHost) != 0)
+        numericHost[0] = '\0';
+    AddStatusLine(IDS_WAITING, numericHost);
+    if (!OpenSyncSocket()) {
+        StopAndFinish();
+        return;
+    }
+    g_attempt.resendCount = 0;
+    SetTimer(g_attempt.window, IDT_RETRY, RETRY_INTERVAL_MS, nullptr);
+    SendOrCloseSocket();
+}
+
+void OnRetryTimer()
+{
+    if (++g_attempt.resendCount >= MAX_SENDS) {
+        AddStatusLine(IDS_NO_VALID_REPLY);
+        StopAndFinish();
+        return;
+    }
+    AddStatusLine(IDS_WAITING_RETRY, g_attempt.resendCount);
+    SetTimer(g_attempt.window, IDT_RETRY, RETRY_INTERVAL_MS, nullptr);
+    SendOrCloseSocket();
+}
+
+void OnSocket(WPARAM socket, LPARAM event)
+{
+    if (g_attempt.socket == INVALID_SOCKET || socket != g_attempt.socket || WSAGETSELECTEVENT(event) != FD_READ)
+        return;
+    uint8_t reply[NtpPacketSize];
+    if (!ReceiveReply(reply) || ProcessReply(reply, &g_attempt.request))
+        StopAndFinish();
+    // Otherwise the reply was not used: the resends go on.
+}
+
+void OnDestroy()
+{
+    StopAttemptActivity();
+    if (g_attempt.winsockStarted) {
+        WSACleanup();
+        g_attempt.winsockStarted = false;
+    }
+    g_attempt.window = nullptr;
+}
+
+INT_PTR CALLBACK SyncProgressProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_INITDIALOG) {
+        g_attempt.window = window;
+        g_attempt.socket = INVALID_SOCKET;
+        g_attempt.resolver = nullptr;
+        SendMessageA(window, WM_SYNC_NETSTART, 0, 0);
+        return TRUE;
+    }
+    if (!g_attempt.window || window != g_attempt.window)
+        return FALSE;
+    switch (message) {
+    case WM_SYNC_NETSTART:
+        OnNetStart();
+        return TRUE;
+    case WM_SYNC_START:
+        OnStart(reinterpret_cast<const SyncRequest*>(lParam));
+        return TRUE;
+    case WM_SYNC_RESOLVED:
+        OnResolved(wParam, lParam);
+        return TRUE;
+    case WM_SYNC_SOCKET:
+        OnSocket(wParam, lParam);
+        return TRUE;
+    case WM_TIMER:
+        if (wParam == IDT_RETRY)
+            OnRetryTimer();
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)
+            DestroyWindow(window);
+        return TRUE;
+    case WM_CLOSE:
+        DestroyWindow(window);
+        return TRUE;
+    case WM_DESTROY:
+        OnDestroy();
+        return TRUE;
+    }
+    return FALSE;
+}
+
+} // namespace
+
+HWND SyncProgressWindow()
+{
+    return g_attempt.window;
+}
+
+BOOL StartSyncAttempt(HWND owner, const SyncRequest* request, BOOL show)
+{
+    if (g_attempt.window) {
+        // A visible test, running or ended, is never interrupted.
+        if (IsWindowVisible(g_attempt.window))
+            return FALSE;
+    } else {
+        CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_SYNC_PROGRESS), owner, SyncProgressProc, 0);
+        if (!g_attempt.window)
+            return FALSE; // Windows Sockets could not be started
+    }
+    if (show)
+        ShowWindow(g_attempt.window, SW_SHOW);
+    SendMessageA(g_attempt.window, WM_SYNC_START, 0, reinterpret_cast<LPARAM>(request));
+    return TRUE;
+}

@@ -1,0 +1,26 @@
+// One sync attempt and its progress window.
+#pragma once
+
+#include <windows.h>
+
+#include "sync_request.h"
+
+// Private messages of the progress window.
+#define WM_SYNC_NETSTART (WM_USER + 1) // sent to itself while it is created
+#define WM_SYNC_START (WM_USER + 2)    // lParam: const SyncRequest*
+#define WM_SYNC_RESOLVED (WM_USER + 3) // wParam: resolver id; HIWORD(lParam): error
+#define WM_SYNC_SOCKET (WM_USER + 4)   // wParam: socket; LOWORD(lParam): event, HIWORD: error
+
+// The resend timer of the progress window.
+#define IDT_RETRY 1
+#define RETRY_INTERVAL_MS 1000
+#define MAX_SENDS 5
+
+// Starts an attempt in the progress window, creating the window (owned by
+// `owner`) or taking over a hidden one. Returns FALSE and changes nothing
+// while a visible progress window exists, and FALSE when no window could be
+// made. The request is copied before the call returns.
+BOOL StartSyncAttempt(HWND owner, const SyncRequest* request, BOOL show);
+
+// The progress window, or null while none exists.
+HWND SyncProgressWindow();

@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# One Wine test session under ROOT: a 32-bit prefix made once from a template,
+# an Xvfb display and a persistent wineserver, all ended by their pids.
+#   wine-session.sh start ROOT      make the prefix if needed, start Xvfb and wineserver
+#   wine-session.sh stop ROOT       end the wineserver and Xvfb of ROOT
+#   wine-session.sh env ROOT        print the environment (for eval)
+set -euo pipefail
+
+cmd=${1:?usage: wine-session.sh start|stop|env ROOT}
+root=${2:?usage: wine-session.sh start|stop|env ROOT}
+mkdir -p "$root"
+root=$(cd "$root" && pwd)
+
+wine_env() {
+  export WINEPREFIX="$root/prefix"
+  export WINEARCH=win32
+  export WINEDEBUG=${QV_WINEDEBUG:--all}
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+  # Sound goes to a file, never to a device of this machine.
+  export ALSA_CONFIG_PATH="/usr/share/alsa/alsa.conf:$root/asound.conf"
+  [ -f "$root/display" ] && export DISPLAY=$(cat "$root/display")
+  return 0
+}
+
+start_xvfb() {
+  if [ -f "$root/xvfb.pid" ] && kill -0 "$(cat "$root/xvfb.pid")" 2>/dev/null; then return; fi
+  local n
+  for n in $(seq 90 140); do
+    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    echo $! > "$root/xvfb.pid"
+    for _ in $(seq 1 100); do
+      [ -e "/tmp/.X11-unix/X$n" ] && { echo ":$n" > "$root/display"; return; }
+      kill -0 "$(cat "$root/xvfb.pid")" 2>/dev/null || break
+      sleep 0.05
+    done
+  done
+  echo "wine-session: no display could be started" >&2
+  exit 1
+}
+
+make_prefix() {
+  [ -f "$root/prefix/.qv-ready" ] && return
+  rm -rf "$root/prefix"
+  wineboot -i >/dev/null 2>&1
+  wineserver -w
+  # The profile folders point at the real home folder: make them plain ones.
+  local l
+  for l in "$WINEPREFIX/drive_c/users/$(id -un)"/*; do
+    if [ -L "$l" ]; then rm "$l"; mkdir "$l"; fi
+  done
+  # One virtual desktop with a taskbar for every program; sound through ALSA.
+  wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d alsa /f >/dev/null 2>&1
+  wineserver -w
+  touch "$root/prefix/.qv-ready"
+}
+
+case "$cmd" in
+  start)
+    wine_env
+    cat > "$root/asound.conf" <<ALSA
+pcm.!default {
+    type file
+    slave.pcm "null"
+    file "|cat >> $root/played.raw"
+    format "raw"
+}
+ALSA
+    start_xvfb
+    wine_env
+    (
+      flock 9
+      make_prefix
+    ) 9>"$root/prefix.lock"
+    wineserver -p
+    # Start Wine's services and the desktop now, with no pipe of a caller
+    # open in them: a test runner would otherwise wait for them to end.
+    wine cmd /c exit >/dev/null 2>&1 </dev/null || true
+    ;;
+  stop)
+    wine_env
+    wineserver -k 2>/dev/null || true
+    if [ -f "$root/xvfb.pid" ]; then
+      kill "$(cat "$root/xvfb.pid")" 2>/dev/null || true
+      rm -f "$root/xvfb.pid" "$root/display"
+    fi
+    ;;
+  env)
+    wine_env
+    for v in WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES LANG LC_ALL ALSA_CONFIG_PATH DISPLAY; do
+      printf 'export %s=%q\n' "$v" "${!v-}"
+    done
+    ;;
+  *) echo "usage: wine-session.sh start|stop|env ROOT" >&2; exit 2 ;;
+esac

@@ -1,0 +1,373 @@
+// The sync attempt against test servers on loopback, under Wine.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ntp_time.h"
+#include "reply.h"
+#include "resource.h"
+#include "sync_attempt.h"
+#include "test_servers.h"
+#include "wine_seams.h"
+
+namespace {
+
+bool StartsWith(const std::string& text, const std::string& prefix)
+{
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// The "%lu.%03lu" number after `prefix`, or -1.
+double SecondsIn(const std::string& text, const std::string& prefix)
+{
+    unsigned long whole, milliseconds;
+    if (!StartsWith(text, prefix) || sscanf(text.c_str() + prefix.size(), "%lu.%3lu", &whole, &milliseconds) != 2)
+        return -1;
+    return whole + milliseconds / 1000.0;
+}
+
+long long FileTimeMs(const SYSTEMTIME& st)
+{
+    FILETIME ft;
+    SystemTimeToFileTime(&st, &ft);
+    return (((long long)ft.dwHighDateTime << 32) | ft.dwLowDateTime) / 10000;
+}
+
+struct Line {
+    std::string text; // CP932, as the list box holds it
+    DWORD tick;       // when the test first saw it
+};
+
+class SyncAttemptTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_wineSeams = WineSeams();
+        memset(&LastSyncTime, 0, sizeof LastSyncTime);
+        owner_ = CreateWindowA("STATIC", "owner", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+        ASSERT_NE(owner_, nullptr);
+    }
+
+    void TearDown() override
+    {
+        if (SyncProgressWindow())
+            DestroyWindow(SyncProgressWindow());
+        DestroyWindow(owner_);
+    }
+
+    bool Start(const char* server, SyncMode mode, bool show, int32_t shift = 0)
+    {
+        SyncRequest request = {mode, server, 1000, 0, shift};
+        return StartSyncAttempt(owner_, &request, show) != FALSE;
+    }
+
+    // Runs the message loop until `done` holds or `timeoutMs` passes,
+    // noting when each new line appears.
+    template <typename Done> bool PumpUntil(Done done, DWORD timeoutMs = 10000)
+    {
+        const DWORD start = GetTickCount();
+        for (;;) {
+            MSG message;
+            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&message);
+                DispatchMessageA(&message);
+            }
+            CollectLines();
+            if (done())
+                return true;
+            if (GetTickCount() - start > timeoutMs)
+                return false;
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        }
+    }
+
+    void CollectLines()
+    {
+        HWND list = GetDlgItem(SyncProgressWindow(), IDC_STATUS_LIST);
+        if (!list)
+            return;
+        int count = int(SendMessageA(list, LB_GETCOUNT, 0, 0));
+        for (int i = int(lines_.size()); i < count; ++i) {
+            char text[300] = {};
+            SendMessageA(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
+            lines_.push_back({text, GetTickCount()});
+        }
+    }
+
+    bool Ended() const { return !SyncProgressWindow() || ButtonText() == "閉じる"; }
+
+    std::string ButtonText() const
+    {
+        char text[64] = {};
+        GetDlgItemTextA(SyncProgressWindow(), IDCANCEL, text, sizeof text);
+        return text;
+    }
+
+    std::vector<std::string> Texts() const
+    {
+        std::vector<std::string> texts;
+        for (const Line& line : lines_)
+            texts.push_back(line.text);
+        return texts;
+    }
+
+    bool HasLine(const std::string& prefix) const
+    {
+        for (const Line& line : lines_)
+            if (StartsWith(line.text, prefix))
+                return true;
+        return false;
+    }
+
+    HWND owner_ = nullptr;
+    std::vector<Line> lines_;
+};
+
+const char Header[] = "LI=0 VN=3 Mode=4 Stratum=1 Poll=0 Precision=-20";
+
+TEST_F(SyncAttemptTest, TestAgainstAnsweringServerShowsEveryStepAndSetsNothing)
+{
+    SntpTestServer server;
+    ASSERT_TRUE(server.Start("127.0.0.1", SntpBehaviour::Answer, 100));
+    ASSERT_TRUE(Start("127.0.0.1", SyncMode::Test, true));
+    EXPECT_TRUE(IsWindowVisible(SyncProgressWindow()));
+    ASSERT_TRUE(PumpUntil([&] { return Ended(); }));
+
+    // The lines reach the list box as these exact CP932 bytes.
+    std::vector<std::string> texts = Texts();
+    ASSERT_EQ(texts.size(), 7u);
+    EXPECT_EQ(texts[0], "サーバを検索しています… (127.0.0.1)");
+    EXPECT_EQ(texts[0].substr(0, 4), "\x83\x54\x81\x5b"); // サー
+    EXPECT_EQ(texts[1], "応答を待っています… (127.0.0.1)");
+    EXPECT_EQ(texts[2], Header);
+    EXPECT_TRUE(StartsWith(texts[3], "往復遅延 0.0")) << texts[3]; // loopback: well under 0.1 s
+    EXPECT_NEAR(SecondsIn(texts[4], "時刻誤差 "), 100.0, 0.05);
+    EXPECT_TRUE(StartsWith(texts[5], "時刻を取得しました。 (")) << texts[5];
+    EXPECT_EQ(texts[6], "テストは正常に完了しました。");
+    EXPECT_EQ(ButtonText(), "閉じる");
+    EXPECT_TRUE(g_wineSeams.clockSettings.empty());
+    EXPECT_EQ(server.RequestTicks().size(), 1u);
+
+    // A visible window, even an ended one, is never interrupted.
+    EXPECT_FALSE(Start("127.0.0.1", SyncMode::Test, true));
+    EXPECT_FALSE(Start("127.0.0.1", Synchronise, false));
+    CollectLines();
+    EXPECT_EQ(lines_.size(), 7u);
+
+    // Its button closes it.
+    SendMessageA(GetDlgItem(SyncProgressWindow(), IDCANCEL), BM_CLICK, 0, 0);
+    EXPECT_EQ(SyncProgressWindow(), nullptr);
+}
+
+TEST_F(SyncAttemptTest, SynchroniseSetsTheServerTimeLessTheShiftAndClosesTheHiddenWindow)
+{
+    const int offset = 100, shift = 30;
+    SntpTestServer server;
+    ASSERT_TRUE(server.Start("127.0.0.1", SntpBehaviour::Answer, offset));
+    ASSERT_TRUE(Start("127.0.0.1", Synchronise, false, shift));
+    HWND window = SyncProgressWindow();
+    EXPECT_FALSE(IsWindowVisible(window));
+    ASSERT_TRUE(PumpUntil([&] { return !SyncProgressWindow(); }));
+    EXPECT_FALSE(IsWindow(window));
+
+    ASSERT_EQ(g_wineSeams.clockSettings.size(), 1u);
+    // The value set is the server's time less the shift: ahead of the real
+    // clock by the difference, within a few ms.
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    const long long sinceSetting = GetTickCount() - g_wineSeams.settingTicks[0];
+    const long long ahead = FileTimeMs(g_wineSeams.clockSettings[0]) - FileTimeMs(now) + sinceSetting;
+    EXPECT_NEAR(double(ahead), (offset - shift) * 1000.0, 30.0);
+    EXPECT_NE(GetLastSyncText(), nullptr);
+}
+
+TEST_F(SyncAttemptTest, SilentServerGetsFourResendsOneSecondApartThenTheAttemptGivesUp)
+{
+    SntpTestServer server;
+    ASSERT_TRUE(server.Start("127.0.0.1", SntpBehaviour::Silent));
+    ASSERT_TRUE(Start("127.0.0.1", SyncMode::Test, true));
+    ASSERT_TRUE(PumpUntil([&] { return Ended(); }, 15000));
+
+    std::vector<std::string> texts = Texts();
+    ASSERT_EQ(texts.size(), 7u);
+    EXPECT_EQ(texts[0], "サーバを検索しています… (127.0.0.1)");
+    EXPECT_EQ(texts[1], "応答を待っています… (127.0.0.1)");
+    for (int retry = 1; retry <= 4; ++retry)
+        EXPECT_EQ(texts[1 + retry], "応答を待っています… (リトライ:" + std::to_string(retry) + ")");
+    EXPECT_EQ(texts[6], "有効な応答がありませんでした。");
+    EXPECT_EQ(ButtonText(), "閉じる");
+
+    // Measured: five sends one second apart, each with its own time, and
+    // the end five seconds after the first.
+    std::vector<DWORD> sends = server.RequestTicks();
+    ASSERT_EQ(sends.size(), 5u);
+    for (size_t i = 1; i < sends.size(); ++i) {
+        EXPECT_GE(sends[i] - sends[i - 1], 900u) << i;
+        EXPECT_LE(sends[i] - sends[i - 1], 1300u) << i;
+        EXPECT_GE(lines_[1 + i].tick - lines_[i].tick, 900u) << i;
+    }
+    std::vector<unsigned long long> stamps = server.RequestTransmitTimes();
+    for (size_t i = 1; i < stamps.size(); ++i)
+        EXPECT_GT(stamps[i], stamps[i - 1]);
+    DWORD toEnd = lines_[6].tick - sends[0];
+    EXPECT_GE(toEnd, 4900u);
+    EXPECT_LE(toEnd, 5600u);
+}
+
+TEST_F(SyncAttemptTest, UnusableRepliesEndOrContinueTheAttempt)
+{
+    {
+        // A 68-byte reply ends the attempt at once.
+        SntpTestServer server;
+        ASSERT_TRUE(server.Start("127.0.0.1", SntpBehaviour::Oversized));
+        ASSERT_TRUE(Start("127.0.0.1", SyncMode::Test, true));
+        ASSERT_TRUE(PumpUntil([&] { return Ended(); }));
+        std::vector<std::string> texts = Texts();
+        ASSERT_EQ(texts.size(), 3u);
+        EXPECT_EQ(texts[2], "不正な応答を受信しました。 (10040)");
+        Sleep(1200);
+        EXPECT_EQ(server.RequestTicks().size(), 1u);
+        DestroyWindow(SyncProgressWindow());
+    }
+    {
+        // The server reports an alarm, the resend gets a good answer.
+        lines_.clear();
+        SntpTestServer server;
+        ASSERT_TRUE(server.Start("127.0.0.1", SntpBehaviour::AlarmThenAnswer));
+        ASSERT_TRUE(Start("127.0.0.1", SyncMode::Test, true));
+        ASSERT_TRUE(PumpUntil([&] { return Ended(); }));
+        std::vector<std::string> texts = Texts();
+        ASSERT_EQ(texts.size(), 10u);
+        EXPECT_EQ(texts[2], "LI=3 VN=3 Mode=4 Stratum=1 Poll=0 Precision=-20");
+        EXPECT_EQ(texts[3], "サーバの準備ができていません。");
+        EXPECT_EQ(texts[4], "応答を待っています… (リトライ:1)");
+        EXPECT_EQ(texts[5], Header);
+        EXPECT_EQ(texts[9], "テストは正常に完了しました。");
+        DestroyWindow(SyncProgressWindow());
+    }
+    {
+        // Wine never reports a closed port for UDP: inject the error.
+        lines_.clear();
+        SntpTestServer server;
+        ASSERT_TRUE(server.Start("127.0.0.1", SntpBehaviour::Answer));
+        g_wineSeams.injectedReceiveError = WSAECONNRESET;
+        ASSERT_TRUE(Start("127.0.0.1", SyncMode::Test, true));
+        ASSERT_TRUE(PumpUntil([&] { return Ended(); }));
+        EXPECT_EQ(Texts().back(), "接続を拒否されました。");
+        DestroyWindow(SyncProgressWindow());
+        g_wineSeams.injectedReceiveError = 0;
+    }
+}
+
+TEST_F(SyncAttemptTest, VisibleTestTakesOverAHiddenAttemptAndKeepsItsLines)
+{
+    SntpTestServer server;
+    ASSERT_TRUE(server.Start("127.0.0.1", SntpBehaviour::Silent));
+
+    // "localhost" comes from the hosts file, never from a name server.
+    ASSERT_TRUE(Start("localhost", Synchronise, false));
+    HWND window = SyncProgressWindow();
+    ASSERT_TRUE(PumpUntil([&] { return lines_.size() >= 2; }));
+    server.SetBehaviour(SntpBehaviour::Answer);
+    const size_t silentRequests = server.RequestTicks().size();
+    ASSERT_TRUE(Start("127.0.0.1", SyncMode::Test, true));
+    EXPECT_EQ(SyncProgressWindow(), window);
+    EXPECT_TRUE(IsWindowVisible(window));
+    ASSERT_TRUE(PumpUntil([&] { return Ended(); }));
+
+    std::vector<std::string> texts = Texts();
+    ASSERT_EQ(texts.size(), 9u);
+    EXPECT_EQ(texts[0], "サーバを検索しています… (localhost)");
+    EXPECT_TRUE(StartsWith(texts[1], "応答を待っています… ("));
+    EXPECT_EQ(texts[2], "サーバを検索しています… (127.0.0.1)");
+    EXPECT_EQ(texts[3], "応答を待っています… (127.0.0.1)");
+    EXPECT_EQ(texts[8], "テストは正常に完了しました。");
+    EXPECT_TRUE(g_wineSeams.clockSettings.empty());
+
+    // The abandoned attempt sends nothing more.
+    PumpUntil([] { return false; }, 1500);
+    EXPECT_EQ(server.RequestTicks().size(), silentRequests + 1);
+    // The window still belongs to the owner of the hidden attempt.
+    EXPECT_EQ(GetWindow(window, GW_OWNER), owner_);
+}
+
+TEST_F(SyncAttemptTest, NumericIpv6ServerIsReached)
+{
+    SntpTestServer server;
+    if (!server.Start("::1", SntpBehaviour::Answer))
+        GTEST_SKIP() << "no IPv6 loopback here";
+    ASSERT_TRUE(Start("::1", SyncMode::Test, true));
+    ASSERT_TRUE(PumpUntil([&] { return Ended(); }));
+    std::vector<std::string> texts = Texts();
+    ASSERT_GE(texts.size(), 2u);
+    EXPECT_EQ(texts[1], "応答を待っています… (::1)");
+    EXPECT_EQ(texts.back(), "テストは正常に完了しました。");
+}
+
+TEST_F(SyncAttemptTest, LongHostNameLinesAreCutAtACharacter)
+{
+    if (!InPrivateNetwork())
+        GTEST_SKIP() << "looks up a name: run inside the private network of the test script";
+    DnsTestServer dns;
+    ASSERT_TRUE(dns.Start(0));
+    // 127 double-byte characters whose second byte is a backslash, and one more byte.
+    std::string host;
+    for (int i = 0; i < 127; ++i)
+        host += "表";
+    host += "x";
+    ASSERT_TRUE(Start(host.c_str(), SyncMode::Test, true));
+    ASSERT_TRUE(PumpUntil([&] { return Ended(); }, 20000));
+    std::vector<std::string> texts = Texts();
+    ASSERT_EQ(texts.size(), 2u);
+    const std::string prefix = "サーバを検索しています… (";
+    ASSERT_LE(texts[0].size(), 259u);
+    ASSERT_EQ(texts[0].compare(0, prefix.size(), prefix), 0);
+    std::string shown = texts[0].substr(prefix.size());
+    EXPECT_EQ(shown.size() % 2, 0u);           // no half character at the end
+    EXPECT_EQ(shown, host.substr(0, shown.size()));
+    EXPECT_GE(texts[0].size(), 258u);
+    EXPECT_EQ(texts[1], "サーバが見つかりませんでした。 ");
+}
+
+TEST_F(SyncAttemptTest, ClosingWhileTheNameIsResolvedAbandonsTheWorker)
+{
+    if (!InPrivateNetwork())
+        GTEST_SKIP() << "looks up a name: run inside the private network of the test script";
+    DnsTestServer dns;
+    ASSERT_TRUE(dns.Start(1500));
+    SntpTestServer server;
+    ASSERT_TRUE(server.Start("127.0.0.1", SntpBehaviour::Answer));
+
+    ASSERT_TRUE(Start("slow.example.test", SyncMode::Test, true));
+    ASSERT_TRUE(PumpUntil([&] { return lines_.size() >= 1; }));
+    // The window closes at once, while the worker is inside getaddrinfo and
+    // Windows Sockets is cleaned up behind it.
+    DWORD before = GetTickCount();
+    SendMessageA(GetDlgItem(SyncProgressWindow(), IDCANCEL), BM_CLICK, 0, 0);
+    EXPECT_EQ(SyncProgressWindow(), nullptr);
+    EXPECT_LT(GetTickCount() - before, 200u);
+
+    // A new attempt runs meanwhile; the old worker's late "not found" never
+    // reaches it.
+    lines_.clear();
+    ASSERT_TRUE(Start("slow.again.test", SyncMode::Test, true));
+    ASSERT_TRUE(PumpUntil([&] { return lines_.size() >= 1; }));
+    SendMessageA(GetDlgItem(SyncProgressWindow(), IDCANCEL), BM_CLICK, 0, 0);
+    lines_.clear();
+    ASSERT_TRUE(Start("127.0.0.1", SyncMode::Test, true));
+    ASSERT_TRUE(PumpUntil([&] { return Ended(); }));
+    PumpUntil([] { return false; }, 3500); // the slow answers arrive now
+    EXPECT_FALSE(HasLine("サーバが見つかりませんでした。"));
+    EXPECT_EQ(Texts().back(), "テストは正常に完了しました。");
+
+    // The fake resolver's answer really is "not found".
+    DestroyWindow(SyncProgressWindow());
+    lines_.clear();
+    ASSERT_TRUE(Start("unknown.example.test", SyncMode::Test, true));
+    ASSERT_TRUE(PumpUntil([&] { return Ended(); }));
+    EXPECT_EQ(Texts(), (std::vector<std::string>{"サーバを検索しています… (unknown.example.test)",
+                                                 "サーバが見つかりませんでした。 "}));
+}
+
+} // namespace

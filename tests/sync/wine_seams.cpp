@@ -1,0 +1,31 @@
+#include "wine_seams.h"
+
+#include "clock.h"
+#include "datagram.h"
+
+WineSeams g_wineSeams;
+
+void ReadSystemClock(SYSTEMTIME* utc)
+{
+    GetSystemTime(utc);
+}
+
+BOOL SetSystemClock(const SYSTEMTIME* utc)
+{
+    g_wineSeams.clockSettings.push_back(*utc);
+    g_wineSeams.settingTicks.push_back(GetTickCount());
+    return TRUE;
+}
+
+int ReceiveDatagram(SOCKET socket, char* buffer, int size, int* error)
+{
+    char sender[128];
+    int senderLength = sizeof sender;
+    int received = recvfrom(socket, buffer, size, 0, reinterpret_cast<sockaddr*>(sender), &senderLength);
+    *error = received == SOCKET_ERROR ? WSAGetLastError() : 0;
+    if (g_wineSeams.injectedReceiveError) {
+        *error = g_wineSeams.injectedReceiveError;
+        return SOCKET_ERROR;
+    }
+    return received;
+}
