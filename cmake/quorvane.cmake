@@ -30,3 +30,9 @@ else()
     add_link_options(-fsanitize=address,undefined)
   endif()
 endif()
+
+# A test that keeps a program within its size budget and Windows' own DLLs.
+function(qv_budget_test target max_kib)
+  add_test(NAME budget_${target}
+           COMMAND ${PROJECT_SOURCE_DIR}/scripts/check-budget.sh $<TARGET_FILE:${target}> ${max_kib})
+endfunction()

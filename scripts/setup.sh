@@ -12,7 +12,7 @@ PACKAGES=(
   cmake ninja-build g++ clang libclang-rt-14-dev googletest python3
   g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-tools
   wine wine32:i386
-  xvfb xauth x11-utils imagemagick fonts-ipafont-gothic fonts-ipafont-mincho locales
+  xvfb xauth x11-utils xdotool imagemagick fonts-ipafont-gothic fonts-ipafont-mincho fonts-wine locales
   iproute2 util-linux
 )
 

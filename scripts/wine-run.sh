@@ -5,8 +5,7 @@
 set -euo pipefail
 root=${1#--root=}; shift
 here=$(dirname "$(readlink -f "$0")")
-if [ ! -f "$root/display" ] || ! kill -0 "$(cat "$root/xvfb.pid" 2>/dev/null)" 2>/dev/null \
-   || [ ! -f "$root/prefix/.qv-ready" ]; then
+if [ ! -f "$root/display" ] || ! kill -0 "$(cat "$root/xvfb.pid" 2>/dev/null)" 2>/dev/null; then
   "$here/wine-session.sh" start "$root"
 fi
 eval "$("$here/wine-session.sh" env "$root")"

@@ -41,7 +41,7 @@ start_xvfb() {
 }
 
 make_prefix() {
-  [ -f "$root/prefix/.qv-ready" ] && return
+  [ -f "$root/prefix/.qv-ready-2" ] && return
   rm -rf "$root/prefix"
   wineboot -i >/dev/null 2>&1
   wineserver -w
@@ -54,8 +54,15 @@ make_prefix() {
   wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
   wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
   wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d alsa /f >/dev/null 2>&1
+  # The Japanese Windows fonts that dialogs name, mapped to the IPA fonts of
+  # the same kind (proportional or fixed), as their metrics are alike.
+  local font
+  for font in "ＭＳ Ｐゴシック=IPAPGothic" "MS PGothic=IPAPGothic" "MS UI Gothic=IPAPGothic" \
+              "ＭＳ ゴシック=IPAGothic" "MS Gothic=IPAGothic" "ＭＳ Ｐ明朝=IPAPMincho" "ＭＳ 明朝=IPAMincho"; do
+    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "${font%%=*}" /d "${font#*=}" /f >/dev/null 2>&1
+  done
   wineserver -w
-  touch "$root/prefix/.qv-ready"
+  touch "$root/prefix/.qv-ready-2"
 }
 
 case "$cmd" in

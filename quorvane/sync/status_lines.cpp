@@ -25,6 +25,24 @@ void CopyWholeCharacters(char* out, int size, const char* text)
     out[length] = '\0';
 }
 
+// Lines can be wider than the list: let its horizontal scroll bar reach the
+// end of the widest one.
+void WidenScrollExtent(HWND list, const char* line)
+{
+    HDC dc = GetDC(list);
+    if (!dc)
+        return;
+    HGDIOBJ oldFont = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(list, WM_GETFONT, 0, 0)));
+    SIZE size;
+    if (GetTextExtentPoint32A(dc, line, lstrlenA(line), &size)) {
+        const int extent = size.cx + 2 * GetSystemMetrics(SM_CXBORDER) + 4;
+        if (extent > int(SendMessageA(list, LB_GETHORIZONTALEXTENT, 0, 0)))
+            SendMessageA(list, LB_SETHORIZONTALEXTENT, extent, 0);
+    }
+    SelectObject(dc, oldFont);
+    ReleaseDC(list, dc);
+}
+
 } // namespace
 
 void AddStatusLine(UINT id, ...)
@@ -41,5 +59,9 @@ void AddStatusLine(UINT id, ...)
     va_end(arguments);
     char line[LineSize];
     CopyWholeCharacters(line, LineSize, formatted);
-    SendDlgItemMessageA(SyncProgressWindow(), IDC_STATUS_LIST, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
+    HWND list = GetDlgItem(SyncProgressWindow(), IDC_STATUS_LIST);
+    if (!list)
+        return; // no progress window: the line goes nowhere
+    SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
+    WidenScrollExtent(list, line);
 }

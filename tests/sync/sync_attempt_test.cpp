@@ -269,6 +269,10 @@ TEST_F(SyncAttemptTest, VisibleTestTakesOverAHiddenAttemptAndKeepsItsLines)
     ASSERT_TRUE(Start("localhost", Synchronise, false));
     HWND window = SyncProgressWindow();
     ASSERT_TRUE(PumpUntil([&] { return lines_.size() >= 2; }));
+    // Let the first request arrive (unless "localhost" named ::1 here); the
+    // first resend is a second away.
+    PumpUntil([&] { return !server.RequestTicks().empty(); }, 500);
+    PumpUntil([] { return false; }, 200);
     server.SetBehaviour(SntpBehaviour::Answer);
     const size_t silentRequests = server.RequestTicks().size();
     ASSERT_TRUE(Start("127.0.0.1", SyncMode::Test, true));

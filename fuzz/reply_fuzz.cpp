@@ -1,0 +1,119 @@
+// Arbitrary 48-byte replies, clock readings and requests through the reply
+// evaluation. Besides memory and undefined-behaviour errors it checks that
+// the outcome and the lines agree, and that only a Synchronise request ever
+// sets the clock.
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "clock.h"
+#include "reply.h"
+#include "resource.h"
+#include "status_lines.h"
+#include "status_texts.h"
+
+namespace {
+
+const uint8_t* g_clockData;
+size_t g_clockSize;
+int g_settings;
+unsigned g_lastLine;
+int g_lineCount;
+
+void Check(bool condition)
+{
+    if (!condition)
+        abort();
+}
+
+} // namespace
+
+void ReadSystemClock(SYSTEMTIME* utc)
+{
+    // Each reading takes 8 bytes: a time in era 0 and a millisecond count.
+    uint8_t bytes[8] = {};
+    size_t take = g_clockSize < 8 ? g_clockSize : 8;
+    memcpy(bytes, g_clockData, take);
+    g_clockData += take;
+    g_clockSize -= take;
+    uint32_t unixSeconds;
+    memcpy(&unixSeconds, bytes, 4);
+    time_t t = time_t(unixSeconds % 2085978496u);
+    struct tm parts;
+    gmtime_r(&t, &parts);
+    utc->wYear = WORD(parts.tm_year + 1900);
+    utc->wMonth = WORD(parts.tm_mon + 1);
+    utc->wDay = WORD(parts.tm_mday);
+    utc->wDayOfWeek = WORD(parts.tm_wday);
+    utc->wHour = WORD(parts.tm_hour);
+    utc->wMinute = WORD(parts.tm_min);
+    utc->wSecond = WORD(parts.tm_sec);
+    utc->wMilliseconds = WORD((bytes[4] | bytes[5] << 8) % 1000);
+}
+
+BOOL SetSystemClock(const SYSTEMTIME* utc)
+{
+    Check(utc->wMonth >= 1 && utc->wMonth <= 12 && utc->wMilliseconds < 1000 && utc->wYear >= 1970);
+    ++g_settings;
+    return TRUE;
+}
+
+bool EnableSystemTimePrivilege()
+{
+    return true;
+}
+
+void AddStatusLine(UINT id, ...)
+{
+    const char* format = nullptr;
+    switch (id) {
+    case IDS_SERVER_NOT_READY: format = TEXT_SERVER_NOT_READY; break;
+    case IDS_REPLY_HEADER: format = TEXT_REPLY_HEADER; break;
+    case IDS_TIME_OBTAINED: format = TEXT_TIME_OBTAINED; break;
+    case IDS_ROUND_TRIP: format = TEXT_ROUND_TRIP; break;
+    case IDS_CLOCK_ERROR: format = TEXT_CLOCK_ERROR; break;
+    case IDS_TEST_COMPLETED: format = TEXT_TEST_COMPLETED; break;
+    case IDS_SYNC_SUCCEEDED: format = TEXT_SYNC_SUCCEEDED; break;
+    case IDS_SYNC_FAILED: format = TEXT_SYNC_FAILED; break;
+    }
+    Check(format != nullptr); // the evaluation uses no other line
+    char line[260];
+    va_list arguments;
+    va_start(arguments, id);
+    vsnprintf(line, sizeof line, format, arguments);
+    va_end(arguments);
+    Check(g_lineCount > 0 || id == IDS_REPLY_HEADER);
+    g_lastLine = id;
+    ++g_lineCount;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < NtpPacketSize + 13)
+        return 0;
+    SyncRequest request;
+    request.Mode = data[NtpPacketSize] & 1;
+    request.Server = "fuzz";
+    memcpy(&request.MaxDelay, data + NtpPacketSize + 1, 4);
+    memcpy(&request.Tolerance, data + NtpPacketSize + 5, 4);
+    memcpy(&request.TimeShift, data + NtpPacketSize + 9, 4);
+    const int32_t originalMode = request.Mode;
+    g_clockData = data + NtpPacketSize + 13;
+    g_clockSize = size - NtpPacketSize - 13;
+    g_settings = 0;
+    g_lineCount = 0;
+
+    bool finished = ProcessReply(data, &request);
+
+    Check(g_lineCount >= 1);
+    Check(!finished || g_lastLine == IDS_TEST_COMPLETED || g_lastLine == IDS_SYNC_SUCCEEDED);
+    Check(g_settings == 0 || originalMode == Synchronise);
+    Check(g_settings <= 1);
+    Check(request.Mode == originalMode || request.Mode == Test);
+    if (GetLastSyncText())
+        Check(strlen(GetLastSyncText()) == 19);
+    return 0;
+}

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Size and import budget of a program: at most MAX_KIB kibibytes, and imports
+# of Windows' own DLLs only (no compiler run-time or thread DLLs).
+#   check-budget.sh program.exe MAX_KIB
+set -euo pipefail
+exe=$1; max_kib=$2
+size=$(stat -c %s "$exe")
+status=0
+echo "$(basename "$exe"): $size bytes (budget $((max_kib * 1024)))"
+if [ "$size" -gt $((max_kib * 1024)) ]; then
+  echo "over budget by $((size - max_kib * 1024)) bytes"; status=1
+fi
+allowed='^(KERNEL32|USER32|GDI32|ADVAPI32|SHELL32|OLE32|OLEAUT32|COMCTL32|COMDLG32|WINMM|WININET|WS2_32|WSOCK32|MSVCRT|SHLWAPI|VERSION)\.DLL$'
+while read -r dll; do
+  echo "imports $dll"
+  if ! grep -qiE "$allowed" <<<"$dll"; then echo "not a Windows DLL: $dll"; status=1; fi
+done < <(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p')
+exit $status
