@@ -24,3 +24,45 @@
 #define IDS_ROUND_TRIP 12316
 #define IDS_CLOCK_ERROR 12317
 #define IDS_SYNCED_AT 12318
+
+// Tray application.
+#define IDI_QUORVANE 101
+#define IDM_TRAY 102
+#define IDM_EXIT 40001
+#define IDM_SETTINGS 40002
+#define IDM_ABOUT 40004
+
+// Messages of the settings dialogs (string table).
+#define IDS_OUT_OF_RANGE 6
+#define IDS_NOT_A_NUMBER 7
+
+// Settings dialog.
+#define IDD_SETTINGS 103
+#define IDC_SYNC 1002
+#define IDC_SYNC_INTERVAL 1027
+#define IDC_ADVANCED 1028
+#define IDC_VOICE_NONE 1007
+#define IDC_VOICE_HOURLY 1008
+#define IDC_VOICE_HALF_HOURLY 1009
+#define IDC_VOLUME_SMALL 1058
+#define IDC_VOLUME_MEDIUM 1059
+#define IDC_VOLUME_LARGE 1060
+#define IDC_VOLUME_TEST 1061
+#define IDC_AUTOSTART 1035
+
+// Advanced settings dialog.
+#define IDD_ADVANCED 109
+#define IDC_SERVER 1015
+#define IDC_MAX_DELAY 1055
+#define IDC_TOLERANCE 1056
+#define IDC_SHIFT_ON 1053
+#define IDC_SHIFT 1054
+#define IDC_TEST 1010
+#define IDC_DEFAULTS 1011
+
+// About box.
+#define IDD_ABOUT 104
+#define IDC_PRODUCT 1034
+#define IDC_VERSION 1033
+#define IDC_LAST_SYNC 1032
+#define IDC_HOME_PAGE 1030

@@ -7,6 +7,8 @@
 
 // Reads the current UTC time (GetSystemTime).
 void ReadSystemClock(SYSTEMTIME* utc);
+// Reads the current local time (GetLocalTime).
+void ReadLocalClock(SYSTEMTIME* local);
 // Sets the clock to a UTC time (SetSystemTime). Nonzero on success.
 BOOL SetSystemClock(const SYSTEMTIME* utc);
 // Enables the right to set the clock where the system has one.

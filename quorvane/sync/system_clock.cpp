@@ -6,6 +6,11 @@ void ReadSystemClock(SYSTEMTIME* utc)
     GetSystemTime(utc);
 }
 
+void ReadLocalClock(SYSTEMTIME* local)
+{
+    GetLocalTime(local);
+}
+
 BOOL SetSystemClock(const SYSTEMTIME* utc)
 {
     return SetSystemTime(utc);

@@ -1,0 +1,185 @@
+#include "main_window.h"
+
+#include <shellapi.h>
+#include <wininet.h>
+
+#include "../res/resource.h"
+#include "about_dialog.h"
+#include "announcer.h"
+#include "clock.h"
+#include "settings.h"
+#include "settings_dialog.h"
+#include "sync_attempt.h"
+
+HINSTANCE g_instance;
+HICON g_smallIcon;
+HMENU g_popupMenu;
+
+namespace {
+
+// Broadcast by the shell when the taskbar is created anew (Explorer restarted).
+const UINT g_taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
+
+// -1: start an attempt at the next tick that finds a connection; otherwise
+// the sync ticks since the last attempt started.
+LONG g_minutesSinceSync = -1;
+
+void ArmMinuteTimer(HWND window)
+{
+    SYSTEMTIME now;
+    ReadLocalClock(&now);
+    SetTimer(window, IDT_MINUTE, MillisecondsToNextMinute(now), nullptr);
+}
+
+void OnMinuteTick(HWND window, const SYSTEMTIME& now)
+{
+    // A tick late by ten seconds or more (a busy system, a clock just set)
+    // skips that minute.
+    if (now.wSecond < 10) {
+        UpdateTrayIcon(window, TrayModify);
+        if (g_settings.VoiceInterval != 0 && now.wMinute % g_settings.VoiceInterval == 0)
+            AnnounceTime(g_settings.VoiceVolume);
+    }
+    // From a fresh reading: an announcement may have taken a while.
+    ArmMinuteTimer(window);
+}
+
+void OnSyncTick(HWND window)
+{
+    if (g_settings.Sync) {
+        DWORD flags;
+        if (!InternetGetConnectedState(&flags, 0)) {
+            g_minutesSinceSync = -1;
+        } else if (++g_minutesSinceSync == 0 || g_minutesSinceSync >= g_settings.SyncInterval) {
+            SyncRequest request = {Synchronise, g_settings.Server, DWORD(g_settings.MaxDelay),
+                                   DWORD(g_settings.Tolerance), g_settings.TimeShift};
+            // Refused while a visible test runs: that counts as done.
+            StartSyncAttempt(window, &request, FALSE);
+            g_minutesSinceSync = 0;
+        }
+    }
+    SetTimer(window, IDT_SYNC, 60000, nullptr);
+}
+
+void ShowPopupMenu(HWND window)
+{
+    // The menu closes properly only if its owner is in the foreground.
+    SetForegroundWindow(window);
+    POINT cursor;
+    GetCursorPos(&cursor);
+    TrackPopupMenu(g_popupMenu, TPM_BOTTOMALIGN | TPM_LEFTALIGN, cursor.x, cursor.y, 0, window, nullptr);
+    PostMessageA(window, WM_NULL, 0, 0);
+}
+
+void OnTrayNotify(HWND window, LPARAM event)
+{
+    if (event == WM_LBUTTONDOWN) {
+        SetForegroundWindow(window);
+    } else if (event == WM_RBUTTONDOWN) {
+        ShowPopupMenu(window);
+    }
+}
+
+void OnCommand(HWND window, WORD command)
+{
+    switch (command) {
+    case IDM_EXIT:
+        DestroyWindow(window);
+        break;
+    case IDM_SETTINGS:
+        DialogBoxParamA(g_instance, MAKEINTRESOURCEA(IDD_SETTINGS), window, SettingsDialog, 0);
+        break;
+    case IDM_ABOUT:
+        DialogBoxParamA(g_instance, MAKEINTRESOURCEA(IDD_ABOUT), window, AboutDialog, 0);
+        break;
+    }
+}
+
+void OnCreate(HWND window, const SYSTEMTIME& now)
+{
+    UpdateTrayIcon(window, TrayAdd);
+    SetTimer(window, IDT_MINUTE, MillisecondsToNextMinute(now), nullptr);
+    SetTimer(window, IDT_SYNC, 1000, nullptr);
+}
+
+void OnDestroy(HWND window)
+{
+    KillTimer(window, IDT_MINUTE);
+    KillTimer(window, IDT_SYNC);
+    UpdateTrayIcon(window, TrayDelete);
+    PostQuitMessage(0);
+}
+
+} // namespace
+
+UINT MillisecondsToNextMinute(const SYSTEMTIME& now)
+{
+    return (60 - now.wSecond % 60) * 1000 - now.wMilliseconds % 1000;
+}
+
+void UpdateTrayIcon(HWND window, TrayAction action)
+{
+    SYSTEMTIME now;
+    ReadLocalClock(&now);
+    NOTIFYICONDATAA icon;
+    ZeroMemory(&icon, sizeof icon);
+    icon.cbSize = NOTIFYICONDATAA_V1_SIZE; // the first form: 88 bytes
+    icon.hWnd = window;
+    icon.uID = TRAY_ICON_ID;
+    icon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    icon.uCallbackMessage = WM_TRAYNOTIFY;
+    icon.hIcon = g_smallIcon;
+    wsprintfA(icon.szTip, "%d/%d/%d %d:%02d", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute);
+    static const DWORD actions[] = {NIM_ADD, NIM_MODIFY, NIM_DELETE};
+    Shell_NotifyIconA(actions[action], &icon);
+}
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    SYSTEMTIME now;
+    ReadLocalClock(&now);
+    if (g_taskbarCreated != 0 && message == g_taskbarCreated) {
+        UpdateTrayIcon(window, TrayAdd);
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+    switch (message) {
+    case WM_CREATE:
+        OnCreate(window, now);
+        return 0;
+    case WM_DESTROY:
+        OnDestroy(window);
+        return 0;
+    case WM_CLOSE:
+    case WM_ENDSESSION:
+        SaveSettings();
+        break;
+    case WM_COMMAND:
+        OnCommand(window, LOWORD(wParam));
+        return 0;
+    case WM_TIMER:
+        if (wParam == IDT_MINUTE)
+            OnMinuteTick(window, now);
+        else if (wParam == IDT_SYNC)
+            OnSyncTick(window);
+        return 0;
+    case WM_TRAYNOTIFY:
+        OnTrayNotify(window, lParam);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+bool RegisterMainWindowClass(HICON icon)
+{
+    WNDCLASSEXA windowClass;
+    ZeroMemory(&windowClass, sizeof windowClass);
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = MainWindowProc;
+    windowClass.hInstance = g_instance;
+    windowClass.hIcon = icon;
+    windowClass.hIconSm = g_smallIcon;
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH));
+    windowClass.lpszClassName = MAIN_WINDOW_CLASS;
+    return RegisterClassExA(&windowClass) != 0;
+}

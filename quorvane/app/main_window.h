@@ -1,0 +1,23 @@
+// The hidden main window: tray icon, popup menu and the two timers.
+#pragma once
+
+#include <windows.h>
+
+#define MAIN_WINDOW_CLASS "Quorvane"
+#define WM_TRAYNOTIFY (WM_APP + 100)
+#define IDT_MINUTE 1 // fires at each minute boundary of the local clock
+#define IDT_SYNC 2   // first after 1 s, then every 60 s
+#define TRAY_ICON_ID 1
+
+enum TrayAction { TrayAdd = 0, TrayModify = 1, TrayDelete = 2 };
+
+extern HINSTANCE g_instance;
+extern HICON g_smallIcon;
+extern HMENU g_popupMenu;
+
+// Registers the class of the main window; false if that fails.
+bool RegisterMainWindowClass(HICON icon);
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void UpdateTrayIcon(HWND window, TrayAction action);
+// Milliseconds from `now` to the next minute boundary: 1 to 60000.
+UINT MillisecondsToNextMinute(const SYSTEMTIME& now);

@@ -1,0 +1,121 @@
+#include "settings.h"
+
+AppSettings g_settings;
+
+namespace {
+
+constexpr DWORD ServerCapacity = 256; // at most 255 bytes and the NUL
+
+// Brings a value back to its default when it lies outside [low, high].
+void Repair(LONG* field, LONG low, LONG high, LONG fallback)
+{
+    if (*field < low || *field > high)
+        *field = fallback;
+}
+
+void ReadServer(HKEY key)
+{
+    // Read into a scratch buffer: a value that does not fit, or one stored
+    // without its NUL, must never leave the field cut or unterminated.
+    char server[ServerCapacity + 1];
+    DWORD size = ServerCapacity;
+    if (RegQueryValueExA(key, "Server", nullptr, nullptr, reinterpret_cast<BYTE*>(server), &size) != ERROR_SUCCESS)
+        return;
+    server[size] = '\0';
+    if (lstrlenA(server) >= int(ServerCapacity))
+        return;
+    lstrcpynA(g_settings.Server, server, ServerCapacity);
+}
+
+void WriteDword(HKEY key, const char* name, LONG value)
+{
+    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+}
+
+} // namespace
+
+void SetDefaultSettings()
+{
+    ZeroMemory(&g_settings, sizeof g_settings);
+    lstrcpynA(g_settings.Server, DEFAULT_SERVER, sizeof g_settings.Server);
+    g_settings.Sync = 1;
+    g_settings.SyncInterval = 30;
+    g_settings.VoiceInterval = 60;
+    g_settings.VoiceVolume = 100;
+    g_settings.MaxDelay = 500;
+    g_settings.Tolerance = 200;
+    g_settings.TimeShift = 0;
+}
+
+bool ReadDwordSetting(HKEY key, const char* name, LONG* field)
+{
+    // A value shorter than 4 bytes is taken zero-extended; a longer one is
+    // not taken at all.
+    BYTE value[4] = {0, 0, 0, 0};
+    DWORD size = sizeof value;
+    if (RegQueryValueExA(key, name, nullptr, nullptr, value, &size) != ERROR_SUCCESS)
+        return false;
+    *field = LONG(value[0] | value[1] << 8 | value[2] << 16 | DWORD(value[3]) << 24);
+    return true;
+}
+
+bool ReadFlagSetting(HKEY key, const char* name)
+{
+    DWORD type;
+    return RegQueryValueExA(key, name, nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS && type == REG_SZ;
+}
+
+void WriteFlagSetting(HKEY key, const char* name, bool on)
+{
+    if (on)
+        RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(""), 0);
+    else
+        RegDeleteValueA(key, name);
+}
+
+bool LoadSettings()
+{
+    SetDefaultSettings();
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return true; // first start: the defaults stand
+    ReadServer(key);
+    ReadDwordSetting(key, "SyncInterval", &g_settings.SyncInterval);
+    ReadDwordSetting(key, "VoiceInterval", &g_settings.VoiceInterval);
+    ReadDwordSetting(key, "VoiceVolume", &g_settings.VoiceVolume);
+    Repair(&g_settings.VoiceVolume, 1, 100, 100);
+    ReadDwordSetting(key, "PosX", &g_settings.PosX);
+    ReadDwordSetting(key, "PosY", &g_settings.PosY);
+    g_settings.Sync = ReadFlagSetting(key, "Sync") ? 1 : 0;
+    ReadDwordSetting(key, "MaxDelay", &g_settings.MaxDelay);
+    Repair(&g_settings.MaxDelay, 1, 1000, 500);
+    ReadDwordSetting(key, "Tolerance", &g_settings.Tolerance);
+    Repair(&g_settings.Tolerance, 0, 1000, 200);
+    ReadDwordSetting(key, "TimeShift", &g_settings.TimeShift);
+    Repair(&g_settings.TimeShift, -300, 300, 0);
+    RegCloseKey(key);
+    return true;
+}
+
+bool SaveSettings()
+{
+    HKEY key;
+    DWORD disposition;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                        nullptr, &key, &disposition)
+        != ERROR_SUCCESS)
+        return true; // nothing can be written; nothing is reported
+    RegSetValueExA(key, "Server", 0, REG_SZ, reinterpret_cast<const BYTE*>(g_settings.Server),
+                   lstrlenA(g_settings.Server) + 1);
+    WriteDword(key, "SyncInterval", g_settings.SyncInterval);
+    WriteFlagSetting(key, "Sync", g_settings.Sync != 0);
+    WriteDword(key, "VoiceInterval", g_settings.VoiceInterval);
+    WriteDword(key, "VoiceVolume", g_settings.VoiceVolume);
+    WriteDword(key, "PosX", g_settings.PosX);
+    WriteDword(key, "PosY", g_settings.PosY);
+    WriteDword(key, "MaxDelay", g_settings.MaxDelay);
+    WriteDword(key, "Tolerance", g_settings.Tolerance);
+    WriteDword(key, "TimeShift", g_settings.TimeShift);
+    RegCloseKey(key);
+    return true;
+}

@@ -1,0 +1,36 @@
+// The settings record of quorvane and its storage under
+// HKEY_CURRENT_USER\Software\veskar\quorvane.
+#pragma once
+
+#include <windows.h>
+
+#define SETTINGS_KEY "Software\\veskar\\quorvane"
+// A public NTP pool for Japan.
+#define DEFAULT_SERVER "jp.pool.ntp.org"
+
+struct AppSettings {
+    char Server[260];  // at most 255 bytes and the NUL
+    LONG Sync;         // automatic synchronisation on (1) or off (0)
+    LONG SyncInterval; // minutes between automatic synchronisations
+    LONG VoiceInterval; // 0 none, 60 hourly, 30 half-hourly
+    LONG VoiceVolume;  // percent of the recorded level: 33, 66 or 100
+    LONG PosX;         // reserved: kept as loaded
+    LONG PosY;
+    LONG MaxDelay;     // ms
+    LONG Tolerance;    // ms
+    LONG TimeShift;    // s
+};
+
+extern AppSettings g_settings;
+
+void SetDefaultSettings();
+// Loads the record (defaults for what is missing, repairs what is out of
+// range). Always succeeds.
+bool LoadSettings();
+// Writes every value back; "Sync" is stored by the presence of an empty
+// REG_SZ value. Always reports success.
+bool SaveSettings();
+
+bool ReadDwordSetting(HKEY key, const char* name, LONG* field);
+bool ReadFlagSetting(HKEY key, const char* name);
+void WriteFlagSetting(HKEY key, const char* name, bool on);

@@ -1,0 +1,18 @@
+// Spoken time announcements from the clips of "voice.dat".
+#pragma once
+
+#include <windows.h>
+
+// Speaks the current local time: the hour clip ("H00" to "H11") and the
+// minute clip ("M%02d") joined, at `percent` of the recorded volume.
+void AnnounceTime(int percent);
+// Plays "H00" and "M00", as the settings dialog's test button does.
+void PlayTestClip(int percent);
+// Whether "voice.dat" exists beside the program.
+bool VoiceArchiveAvailable();
+// Joins the clips of `count` NUL-terminated names stored one after the
+// other in `names`, scales them and plays them. False when the archive, a
+// clip or the scaling fails.
+bool PlayClips(const char* names, int count, int percent);
+// `name` in the program's folder, if the path fits in `capacity` bytes.
+bool GetProgramDirPath(const char* name, char* buffer, int capacity);
