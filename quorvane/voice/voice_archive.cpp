@@ -74,7 +74,12 @@ WavImage FindClip(FILE* archive, int32_t count, const char* name)
             continue;
         const uint32_t offset = ReadLittle32(entry + 12);
         const uint32_t size = ReadLittle32(entry + 16);
-        if (size == 0 || offset > 0x7FFFFFFFu || fseek(archive, long(offset), SEEK_SET) != 0)
+        // A clip cannot be longer than the file: never allocate what a
+        // damaged index claims.
+        if (size == 0 || offset > 0x7FFFFFFFu || fseek(archive, 0, SEEK_END) != 0)
+            return clip;
+        const long fileSize = ftell(archive);
+        if (fileSize < 0 || uint64_t(offset) + size > uint64_t(fileSize) || fseek(archive, long(offset), SEEK_SET) != 0)
             return clip;
         uint8_t* bytes = static_cast<uint8_t*>(malloc(size));
         if (!bytes)
@@ -119,7 +124,9 @@ bool AppendClip(WavImage* first, WavImage* second)
         return false;
     const long secondData = FindChunk(*second, "data");
     const long firstData = FindChunk(*first, "data");
-    if (secondData < 0 || firstData < 0 || uint64_t(secondData) + 8 > uint64_t(secondRiff) + 8)
+    // Both "data" headers must lie within their RIFF images: the joined
+    // image keeps only those.
+    if (secondData < 0 || firstData < 0 || uint32_t(secondData) > secondRiff || uint32_t(firstData) > firstRiff)
         return false;
     const uint32_t appended = secondRiff - uint32_t(secondData);
     if (firstRiff < 4 || uint64_t(firstRiff) + 8 + appended > 0xFFFFFFFFu)
