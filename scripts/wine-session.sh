@@ -19,6 +19,7 @@ wine_env() {
   export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
   # Sound goes to a file, never to a device of this machine.
   export ALSA_CONFIG_PATH="/usr/share/alsa/alsa.conf:$root/asound.conf"
+  export QV_SOUND_CAPTURE="$root/played.raw"
   [ -f "$root/display" ] && export DISPLAY=$(cat "$root/display")
   return 0
 }
@@ -97,7 +98,7 @@ ALSA
     ;;
   env)
     wine_env
-    for v in WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES LANG LC_ALL ALSA_CONFIG_PATH DISPLAY; do
+    for v in WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES LANG LC_ALL ALSA_CONFIG_PATH QV_SOUND_CAPTURE DISPLAY; do
       printf 'export %s=%q\n' "$v" "${!v-}"
     done
     ;;

@@ -11,40 +11,19 @@
 #include "announcer.h"
 #include "clock.h"
 #include "sound.h"
+#include "voice_file.h"
 
 namespace {
 
 SYSTEMTIME g_localTime;
 std::vector<std::vector<uint8_t>> g_played;
 
-// The sample data of a clip of voice.dat, read here without the archive code.
-std::vector<int16_t> ClipSamples(const char* name)
+std::vector<int16_t> ArchiveClip(const char* name)
 {
     char path[MAX_PATH];
     if (!GetProgramDirPath("voice.dat", path, sizeof path))
         return {};
-    FILE* file = fopen(path, "rb");
-    std::vector<uint8_t> archive;
-    int c;
-    while (file && (c = fgetc(file)) != EOF)
-        archive.push_back(uint8_t(c));
-    if (file)
-        fclose(file);
-    auto little = [&](size_t at) {
-        return uint32_t(archive[at] | archive[at + 1] << 8 | archive[at + 2] << 16 | uint32_t(archive[at + 3]) << 24);
-    };
-    const int32_t count = int32_t(little(0));
-    for (int32_t i = 0; i < count; ++i) {
-        const size_t entry = 4 + 20 * size_t(i);
-        if (std::string(reinterpret_cast<const char*>(&archive[entry])) != name)
-            continue;
-        const size_t clip = little(entry + 12);
-        const size_t dataSize = little(clip + 40); // the packer writes "fmt " then "data"
-        std::vector<int16_t> samples(dataSize / 2);
-        memcpy(samples.data(), &archive[clip + 44], dataSize);
-        return samples;
-    }
-    return {};
+    return ClipSamples(path, name);
 }
 
 std::vector<int16_t> PlayedSamples(const std::vector<uint8_t>& image)
@@ -56,8 +35,8 @@ std::vector<int16_t> PlayedSamples(const std::vector<uint8_t>& image)
 
 std::vector<int16_t> Expected(const char* hour, const char* minute, int percent)
 {
-    std::vector<int16_t> samples = ClipSamples(hour);
-    std::vector<int16_t> more = ClipSamples(minute);
+    std::vector<int16_t> samples = ArchiveClip(hour);
+    std::vector<int16_t> more = ArchiveClip(minute);
     samples.insert(samples.end(), more.begin(), more.end());
     if (percent < 100) {
         for (int16_t& s : samples)
@@ -80,7 +59,7 @@ void At(int hour, int minute)
 TEST(Announcer, SpeaksTheHourOnATwelveHourDialThenTheMinute)
 {
     ASSERT_TRUE(VoiceArchiveAvailable());
-    ASSERT_FALSE(ClipSamples("H01").empty());
+    ASSERT_FALSE(ArchiveClip("H01").empty());
     const struct {
         int hour, minute;
         const char* hourClip;

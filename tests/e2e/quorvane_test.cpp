@@ -1,0 +1,457 @@
+// quorvane.exe under Wine, driven the way a user drives it, with its server
+// set to an SNTP test server on 127.0.0.1 before it starts.
+#include <gtest/gtest.h>
+
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "../sync/test_servers.h"
+#include "../voice/voice_file.h"
+#include "gui_driver.h"
+
+namespace {
+
+const char SettingsKey[] = "Software\\veskar\\quorvane";
+const UINT WmTrayNotify = WM_APP + 100;
+enum Command { Exit = 40001, Settings = 40002, About = 40004 };
+enum Control {
+    SyncBox = 1002, SyncInterval = 1027, Advanced = 1028, VoiceNone = 1007, VoiceHourly = 1008,
+    VoiceHalfHourly = 1009, VolumeSmall = 1058, VolumeMedium = 1059, VolumeLarge = 1060, VolumeTest = 1061,
+    Autostart = 1035, Server = 1015, MaxDelay = 1055, Tolerance = 1056, ShiftOn = 1053, Shift = 1054,
+    TestButton = 1010, Defaults = 1011, LastSync = 1032, StatusList = 1057,
+};
+const char OutOfRange[] = "範囲外の数値が指定されています。";
+const char NotANumber[] = "不正な数値です。";
+
+class QuorvaneTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char temp[MAX_PATH];
+        GetTempPathA(sizeof temp, temp);
+        static int serial;
+        folder_ = std::string(temp) + "qv-e2e-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
+        CreateDirectoryA(folder_.c_str(), nullptr);
+        program_ = folder_ + "\\quorvane.exe";
+        ASSERT_TRUE(CopyFileA(WindowsPath(QUORVANE_EXE).c_str(), program_.c_str(), FALSE));
+        // Never the public default server: a loopback one, before any start.
+        RegDeleteTreeA(HKEY_CURRENT_USER, SettingsKey);
+        SetString("Server", "127.0.0.1");
+        SetString("Sync", "");
+    }
+
+    void TearDown() override
+    {
+        if (process_.hProcess) {
+            if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT)
+                TerminateProcess(process_.hProcess, 99);
+            WaitForSingleObject(process_.hProcess, 5000);
+            CloseHandle(process_.hProcess);
+            CloseHandle(process_.hThread);
+        }
+        DeleteFileA((folder_ + "\\voice.dat").c_str());
+        DeleteFileA(program_.c_str());
+        RemoveDirectoryA(folder_.c_str());
+        DeleteFileA(StartupLink().c_str());
+        RegDeleteTreeA(HKEY_CURRENT_USER, SettingsKey);
+    }
+
+    void WithVoice()
+    {
+        ASSERT_TRUE(CopyFileA(WindowsPath(VOICE_DAT).c_str(), (folder_ + "\\voice.dat").c_str(), FALSE));
+    }
+
+    void SetString(const char* name, const char* value)
+    {
+        RegSetKeyValueA(HKEY_CURRENT_USER, SettingsKey, name, REG_SZ, value, DWORD(strlen(value) + (*value ? 1 : 0)));
+    }
+    void SetDword(const char* name, DWORD value)
+    {
+        RegSetKeyValueA(HKEY_CURRENT_USER, SettingsKey, name, REG_DWORD, &value, 4);
+    }
+    bool GetDword(const char* name, LONG* value)
+    {
+        DWORD size = 4;
+        return RegGetValueA(HKEY_CURRENT_USER, SettingsKey, name, RRF_RT_REG_DWORD, nullptr, value, &size)
+            == ERROR_SUCCESS;
+    }
+
+    // Starts quorvane.exe and waits for its main window.
+    void Start()
+    {
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        std::string commandLine = "\"" + program_ + "\"";
+        ASSERT_TRUE(CreateProcessA(program_.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                   folder_.c_str(), &startup, &process_));
+        ASSERT_TRUE(WaitFor([&] { return (main_ = MainWindow()) != nullptr; }));
+    }
+
+    HWND MainWindow() const
+    {
+        HWND window = FindWindowA("Quorvane", "Quorvane");
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        return pid == process_.dwProcessId ? window : nullptr;
+    }
+
+    // Ends quorvane through its menu command and returns its exit code.
+    DWORD ExitProgram()
+    {
+        PostMessageA(main_, WM_COMMAND, Exit, 0);
+        EXPECT_EQ(WaitForSingleObject(process_.hProcess, 10000), WAIT_OBJECT_0);
+        DWORD code = 12345;
+        GetExitCodeProcess(process_.hProcess, &code);
+        return code;
+    }
+
+    HWND OpenDialog(Command command, int controlId)
+    {
+        PostMessageA(main_, WM_COMMAND, command, 0);
+        HWND dialog = nullptr;
+        EXPECT_TRUE(WaitFor([&] { return (dialog = FindDialog(process_.dwProcessId, controlId)) != nullptr; }));
+        return dialog;
+    }
+
+    HWND OpenAdvanced(HWND settings)
+    {
+        Click(settings, Advanced);
+        HWND dialog = nullptr;
+        EXPECT_TRUE(WaitFor([&] { return (dialog = FindDialog(process_.dwProcessId, Server)) != nullptr; }));
+        return dialog;
+    }
+
+    // Presses a button that must answer with a message box; returns its text
+    // and closes it.
+    std::string PressForMessage(HWND dialog, int button)
+    {
+        Click(dialog, button);
+        std::string text;
+        HWND box = nullptr;
+        if (!WaitFor([&] { return (box = FindMessageBox(process_.dwProcessId, dialog, &text)) != nullptr; }, 5000))
+            return "(no message)";
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        WaitFor([&] { return !IsWindow(box); });
+        return text;
+    }
+
+    void CloseDialog(HWND dialog, int button)
+    {
+        Click(dialog, button);
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));
+    }
+
+    static std::string StartupLink()
+    {
+        char folder[MAX_PATH] = {};
+        DWORD size = sizeof folder;
+        RegGetValueA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+                     "Startup", RRF_RT_REG_SZ, nullptr, folder, &size);
+        return std::string(folder) + "\\Quorvane.lnk";
+    }
+
+    std::string folder_, program_;
+    PROCESS_INFORMATION process_ = {};
+    HWND main_ = nullptr;
+};
+
+TEST_F(QuorvaneTest, ASecondStartEndsAtOnceAndTheFirstSavesEveryValueAtExit)
+{
+    Start();
+    PROCESS_INFORMATION second = {};
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    std::string commandLine = "\"" + program_ + "\"";
+    ASSERT_TRUE(CreateProcessA(program_.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                               folder_.c_str(), &startup, &second));
+    EXPECT_EQ(WaitForSingleObject(second.hProcess, 10000), WAIT_OBJECT_0);
+    DWORD code = 12345;
+    GetExitCodeProcess(second.hProcess, &code);
+    EXPECT_EQ(code, 0u);
+    CloseHandle(second.hProcess);
+    CloseHandle(second.hThread);
+    EXPECT_EQ(WaitForSingleObject(process_.hProcess, 0), WAIT_TIMEOUT); // the first runs on
+
+    EXPECT_EQ(ExitProgram(), 0u);
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, SettingsKey, 0, KEY_READ, &key), ERROR_SUCCESS);
+    DWORD values = 0;
+    RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr, nullptr,
+                     nullptr);
+    EXPECT_EQ(values, 10u);
+    DWORD type = 0, size = 99;
+    EXPECT_EQ(RegQueryValueExA(key, "Sync", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(type, DWORD(REG_SZ));
+    EXPECT_EQ(size, 0u);
+    char server[64] = {};
+    size = sizeof server;
+    RegQueryValueExA(key, "Server", nullptr, nullptr, reinterpret_cast<BYTE*>(server), &size);
+    EXPECT_STREQ(server, "127.0.0.1");
+    RegCloseKey(key);
+    const struct {
+        const char* name;
+        LONG value;
+    } expected[] = {{"SyncInterval", 30}, {"VoiceInterval", 60}, {"VoiceVolume", 100}, {"PosX", 0},
+                    {"PosY", 0},          {"MaxDelay", 500},     {"Tolerance", 200},    {"TimeShift", 0}};
+    for (const auto& e : expected) {
+        LONG value = -999;
+        EXPECT_TRUE(GetDword(e.name, &value)) << e.name;
+        EXPECT_EQ(value, e.value) << e.name;
+    }
+}
+
+TEST_F(QuorvaneTest, TheTrayMenuOpensTheSettings)
+{
+    Start();
+    PostMessageA(main_, WmTrayNotify, 1, WM_RBUTTONDOWN);
+    HWND menu = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (menu = FindProcessWindow(process_.dwProcessId, "#32768")) != nullptr; }));
+    // The menu's items, read from the program's own resources.
+    HMODULE resources = LoadLibraryExA(program_.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(resources, nullptr);
+    HMENU bar = LoadMenuA(resources, MAKEINTRESOURCEA(102));
+    HMENU items = GetSubMenu(bar, 0);
+    ASSERT_EQ(GetMenuItemCount(items), 4);
+    const char* texts[] = {"設定(&S)...", "情報(&A)...", "", "終了(&X)"};
+    const UINT ids[] = {Settings, About, 0, Exit};
+    for (int i = 0; i < 4; ++i) {
+        char text[64] = {};
+        GetMenuStringA(items, i, text, sizeof text, MF_BYPOSITION);
+        EXPECT_STREQ(text, texts[i]) << i;
+        EXPECT_EQ(GetMenuItemID(items, i), ids[i]) << i;
+    }
+    DestroyMenu(bar);
+    FreeLibrary(resources);
+    PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
+    HWND dialog = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (dialog = FindDialog(process_.dwProcessId, SyncInterval)) != nullptr; }));
+    CloseDialog(dialog, IDCANCEL);
+    HWND about = OpenDialog(About, LastSync);
+    ASSERT_NE(about, nullptr);
+    CloseDialog(about, IDOK);
+    EXPECT_EQ(ExitProgram(), 0u);
+}
+
+TEST_F(QuorvaneTest, SettingsDialogValidatesTheIntervalAndManagesTheAutostartShortcut)
+{
+    WithVoice();
+    Start();
+    HWND dialog = OpenDialog(Settings, SyncInterval);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(IsChecked(dialog, SyncBox));
+    EXPECT_TRUE(IsChecked(dialog, VoiceHourly));
+    EXPECT_TRUE(IsChecked(dialog, VolumeLarge));
+    EXPECT_FALSE(IsChecked(dialog, Autostart));
+    for (const char* bad : {"0", "1441", "9999"}) {
+        SetControlText(dialog, SyncInterval, bad);
+        EXPECT_EQ(PressForMessage(dialog, IDOK), OutOfRange) << bad;
+    }
+    for (const char* bad : {"", "abc"}) {
+        SetControlText(dialog, SyncInterval, bad);
+        EXPECT_EQ(PressForMessage(dialog, IDOK), NotANumber) << bad;
+    }
+    ASSERT_TRUE(IsWindow(dialog)); // still open, nothing stored
+
+    SetControlText(dialog, SyncInterval, "1440");
+    Click(dialog, VoiceHalfHourly);
+    Click(dialog, VolumeSmall);
+    Click(dialog, Autostart);
+    CloseDialog(dialog, IDOK);
+
+    // The shortcut points at the program.
+    const std::string link = StartupLink();
+    ASSERT_NE(GetFileAttributesA(link.c_str()), INVALID_FILE_ATTRIBUTES) << link;
+    CoInitialize(nullptr);
+    IShellLinkA* shellLink = nullptr;
+    ASSERT_TRUE(SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                           reinterpret_cast<void**>(&shellLink))));
+    IPersistFile* file = nullptr;
+    shellLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file));
+    WCHAR wideLink[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, link.c_str(), -1, wideLink, MAX_PATH);
+    ASSERT_TRUE(SUCCEEDED(file->Load(wideLink, STGM_READ)));
+    char target[MAX_PATH] = {};
+    shellLink->GetPath(target, sizeof target, nullptr, SLGP_RAWPATH);
+    EXPECT_EQ(lstrcmpiA(target, program_.c_str()), 0) << target;
+    file->Release();
+    shellLink->Release();
+    CoUninitialize();
+
+    // Reopened, the dialog shows what was stored; cleared, the shortcut goes.
+    dialog = OpenDialog(Settings, SyncInterval);
+    EXPECT_EQ(ControlText(GetDlgItem(dialog, SyncInterval)), "1440");
+    EXPECT_TRUE(IsChecked(dialog, VoiceHalfHourly));
+    EXPECT_TRUE(IsChecked(dialog, VolumeSmall));
+    EXPECT_TRUE(IsChecked(dialog, Autostart));
+    Click(dialog, Autostart);
+    CloseDialog(dialog, IDOK);
+    EXPECT_EQ(GetFileAttributesA(link.c_str()), INVALID_FILE_ATTRIBUTES);
+
+    EXPECT_EQ(ExitProgram(), 0u);
+    LONG value = 0;
+    EXPECT_TRUE(GetDword("SyncInterval", &value));
+    EXPECT_EQ(value, 1440);
+    EXPECT_TRUE(GetDword("VoiceInterval", &value));
+    EXPECT_EQ(value, 30);
+    EXPECT_TRUE(GetDword("VoiceVolume", &value));
+    EXPECT_EQ(value, 33);
+}
+
+TEST_F(QuorvaneTest, WithoutVoiceDatNoAnnouncementCanBeChosen)
+{
+    Start();
+    HWND dialog = OpenDialog(Settings, SyncInterval);
+    ASSERT_NE(dialog, nullptr);
+    for (int id : {VoiceNone, VoiceHourly, VoiceHalfHourly, VolumeSmall, VolumeMedium, VolumeLarge, VolumeTest})
+        EXPECT_FALSE(IsEnabled(dialog, id)) << id;
+    EXPECT_TRUE(IsEnabled(dialog, SyncInterval));
+    // Sync off disables its interval and the advanced settings.
+    Click(dialog, SyncBox);
+    EXPECT_TRUE(WaitFor([&] { return !IsEnabled(dialog, SyncInterval) && !IsEnabled(dialog, Advanced); }));
+    CloseDialog(dialog, IDCANCEL);
+    EXPECT_EQ(ExitProgram(), 0u);
+    LONG value = 0;
+    EXPECT_TRUE(GetDword("VoiceInterval", &value));
+    EXPECT_EQ(value, 60);
+}
+
+TEST_F(QuorvaneTest, AdvancedDialogChecksItsFieldsAndTestsTheServerTypedIn)
+{
+    SntpTestServer sntp;
+    ASSERT_TRUE(sntp.Start("127.0.0.1", SntpBehaviour::Answer));
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, SettingsKey, "Sync"); // no automatic attempt
+    SetDword("MaxDelay", 300);
+    Start();
+    HWND settings = OpenDialog(Settings, SyncInterval);
+    Click(settings, SyncBox); // enables the advanced button
+    ASSERT_TRUE(WaitFor([&] { return IsEnabled(settings, Advanced); }));
+    HWND dialog = OpenAdvanced(settings);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(ControlText(GetDlgItem(dialog, Server)), "127.0.0.1");
+    EXPECT_EQ(ControlText(GetDlgItem(dialog, MaxDelay)), "300");
+    EXPECT_FALSE(IsEnabled(dialog, Shift));
+
+    SetControlText(dialog, MaxDelay, "0");
+    EXPECT_EQ(PressForMessage(dialog, IDOK), OutOfRange);
+    SetControlText(dialog, MaxDelay, "1000");
+    SetControlText(dialog, Tolerance, "x");
+    EXPECT_EQ(PressForMessage(dialog, IDOK), NotANumber);
+    SetControlText(dialog, Tolerance, "0");
+    // An unchecked shift is not read by OK, but the test reads it.
+    SetControlText(dialog, Shift, "abc");
+    EXPECT_EQ(PressForMessage(dialog, TestButton), NotANumber);
+    Click(dialog, ShiftOn);
+    ASSERT_TRUE(WaitFor([&] { return IsEnabled(dialog, Shift); }));
+    SetControlText(dialog, Shift, "-301");
+    EXPECT_EQ(PressForMessage(dialog, IDOK), OutOfRange);
+    SetControlText(dialog, Shift, "-300");
+
+    // The test runs in a visible progress window with the typed values.
+    Click(dialog, TestButton);
+    HWND progress = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (progress = FindDialog(process_.dwProcessId, StatusList)) != nullptr; }));
+    std::vector<std::string> lines;
+    ASSERT_TRUE(WaitFor([&] {
+        lines = ListBoxLines(GetDlgItem(progress, StatusList));
+        return !lines.empty() && lines.back() == "テストは正常に完了しました。";
+    }));
+    EXPECT_EQ(lines[0], "サーバを検索しています… (127.0.0.1)");
+    EXPECT_EQ(lines.size(), 7u);
+    EXPECT_EQ(ControlText(GetDlgItem(progress, IDCANCEL)), "閉じる");
+    CloseDialog(progress, IDCANCEL);
+
+    // Defaults, then Cancel: nothing changes.
+    Click(dialog, Defaults);
+    ASSERT_TRUE(WaitFor([&] { return ControlText(GetDlgItem(dialog, Server)) == "jp.pool.ntp.org"; }));
+    EXPECT_EQ(ControlText(GetDlgItem(dialog, MaxDelay)), "500");
+    EXPECT_FALSE(IsChecked(dialog, ShiftOn));
+    CloseDialog(dialog, IDCANCEL);
+    CloseDialog(settings, IDCANCEL);
+
+    // A test never shows as a synchronisation.
+    HWND about = OpenDialog(About, LastSync);
+    EXPECT_EQ(ControlText(GetDlgItem(about, LastSync)), "");
+    CloseDialog(about, IDOK);
+
+    EXPECT_EQ(ExitProgram(), 0u);
+    char server[64] = {};
+    DWORD size = sizeof server;
+    RegGetValueA(HKEY_CURRENT_USER, SettingsKey, "Server", RRF_RT_REG_SZ, nullptr, server, &size);
+    EXPECT_STREQ(server, "127.0.0.1");
+    LONG value = 0;
+    EXPECT_TRUE(GetDword("MaxDelay", &value));
+    EXPECT_EQ(value, 300);
+    EXPECT_TRUE(GetDword("TimeShift", &value));
+    EXPECT_EQ(value, 0);
+}
+
+TEST_F(QuorvaneTest, AboutBoxShowsTheLastAutomaticSynchronisation)
+{
+    SntpTestServer sntp;
+    ASSERT_TRUE(sntp.Start("127.0.0.1", SntpBehaviour::Answer));
+    SetDword("Tolerance", 0); // every error is corrected
+    Start();
+    // The first automatic attempt starts a second after start-up; under Wine
+    // a setting within half a second of the real time succeeds.
+    ASSERT_TRUE(WaitFor([&] { return !sntp.RequestTicks().empty(); }));
+    Sleep(500);
+    HWND about = OpenDialog(About, LastSync);
+    ASSERT_NE(about, nullptr);
+    const std::string line = ControlText(GetDlgItem(about, LastSync));
+    const std::string sentence = " に時刻同期しました。";
+    ASSERT_EQ(line.size(), 19 + sentence.size()) << line;
+    EXPECT_EQ(line.substr(19), sentence);
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char today[16];
+    wsprintfA(today, "%04d-%02d-%02d ", now.wYear, now.wMonth, now.wDay);
+    EXPECT_EQ(line.substr(0, 11), today);
+    EXPECT_EQ(ControlText(GetDlgItem(about, 1034)), "Quorvane");
+    EXPECT_EQ(ControlText(GetDlgItem(about, 1033)), "1.4");
+    CloseDialog(about, IDOK);
+    EXPECT_EQ(ExitProgram(), 0u);
+}
+
+TEST_F(QuorvaneTest, TheVolumeTestPlaysTheJoinedClipsAtTheChosenVolume)
+{
+    const char* capture = getenv("QV_SOUND_CAPTURE");
+    if (!capture)
+        GTEST_SKIP() << "no sound capture: run inside the test script's Wine session";
+    const std::string captured = WindowsPath(capture);
+    WithVoice();
+    Start();
+    HWND dialog = OpenDialog(Settings, SyncInterval);
+    Click(dialog, VolumeMedium);
+    auto capturedBytes = [&] {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        return GetFileAttributesExA(captured.c_str(), GetFileExInfoStandard, &data) ? data.nFileSizeLow : 0;
+    };
+    const DWORD before = capturedBytes();
+    Click(dialog, VolumeTest);
+
+    std::vector<int16_t> expected = ClipSamples(WindowsPath(VOICE_DAT), "H00");
+    std::vector<int16_t> minute = ClipSamples(WindowsPath(VOICE_DAT), "M00");
+    expected.insert(expected.end(), minute.begin(), minute.end());
+    for (int16_t& sample : expected)
+        sample = int16_t(sample * (66 * 0.01));
+    ASSERT_TRUE(WaitFor([&] { return capturedBytes() >= before + expected.size() * 2; }, 20000));
+    Sleep(300);
+    EXPECT_EQ(capturedBytes(), before + expected.size() * 2);
+
+    std::vector<int16_t> played(expected.size());
+    FILE* file = fopen(captured.c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    fseek(file, long(before), SEEK_SET);
+    EXPECT_EQ(fread(played.data(), 2, played.size(), file), played.size());
+    fclose(file);
+    EXPECT_TRUE(played == expected);
+    CloseDialog(dialog, IDCANCEL);
+    EXPECT_EQ(ExitProgram(), 0u);
+}
+
+} // namespace
