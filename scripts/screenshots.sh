@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Takes the screenshots of docs/ under Xvfb, against loopback servers only.
+# Takes the screenshots of docs/ under Xvfb: the end-to-end test program
+# shows quorvane's windows one after the other (against its own loopback SNTP
+# server, inside a private network) and this script photographs each.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -11,22 +13,23 @@ scripts/in-private-network.sh bash -c '
   set -euo pipefail
   scripts/wine-session.sh start "$root"
   eval "$(scripts/wine-session.sh env "$root")"
-  shot() { # name: the desktop cut down to the windows on it
+  shoot() { # name x y w h: that part of the screen
     import -window root "$root/full.png"
-    convert "$root/full.png" -fuzz 2% -trim +repage "docs/$1.png"
+    convert "$root/full.png" -crop "${4}x${5}+${2}+${3}" +repage "docs/$1.png"
   }
-  python3 tools/sntp_server.py --seconds 120 >/dev/null & sntp=$!
-
-  # A test against the loopback server, at the top and scrolled to the end.
-  wine build/win/tools/syncdemo.exe 127.0.0.1 & demo=$!
-  sleep 3
-  shot progress-window-test
-  xdotool mousemove 500 340 click 5 click 5 click 5
-  sleep 0.5
-  shot progress-window-test-end
-  kill $demo
-
-  kill $sntp
+  export QV_SHOT_DIR="$root/poses"
+  rm -rf "$QV_SHOT_DIR"; mkdir -p "$QV_SHOT_DIR"
+  wine build/win/tests/e2e/quorvane_e2e_tests.exe --gtest_also_run_disabled_tests \
+       --gtest_filter=Poser.DISABLED_ForScreenshots | while read -r word name x y w h; do
+    [ "$word" = SHOT ] || continue
+    h=${h%$'"'"'\r'"'"'}
+    case "$name" in
+      tray-tip) xdotool mousemove 1012 757; sleep 2; shoot "$name" 604 648 420 120 ;;
+      tray-menu) sleep 0.5; shoot "$name" 604 568 420 200 ;;
+      *) shoot "$name" $((x - 8)) $((y - 8)) $((w + 16)) $((h + 16)) ;;
+    esac
+    touch "$QV_SHOT_DIR/$name.done"
+  done
   scripts/wine-session.sh stop "$root"
 '
 ls -la docs

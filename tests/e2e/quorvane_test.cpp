@@ -455,3 +455,68 @@ TEST_F(QuorvaneTest, TheVolumeTestPlaysTheJoinedClipsAtTheChosenVolume)
 }
 
 } // namespace
+
+namespace {
+
+// Not a test: shows quorvane's windows one after the other for
+// scripts/screenshots.sh, which takes a picture of each as it is announced.
+class Poser : public QuorvaneTest {
+protected:
+    void Pose(const char* name, HWND window)
+    {
+        RECT rect = {0, 0, 1024, 768};
+        if (window)
+            GetWindowRect(window, &rect);
+        printf("SHOT %s %ld %ld %ld %ld\n", name, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
+        fflush(stdout);
+        const std::string done = WindowsPath(getenv("QV_SHOT_DIR")) + "\\" + name + ".done";
+        WaitFor([&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; }, 30000);
+    }
+};
+
+TEST_F(Poser, DISABLED_ForScreenshots)
+{
+    if (!getenv("QV_SHOT_DIR"))
+        GTEST_SKIP();
+    SntpTestServer sntp;
+    ASSERT_TRUE(sntp.Start("127.0.0.1", SntpBehaviour::Answer));
+    SetDword("Tolerance", 0);
+    WithVoice();
+    Start();
+    ASSERT_TRUE(WaitFor([&] { return !sntp.RequestTicks().empty(); }));
+    Pose("tray-tip", nullptr); // the script rests the mouse on the icon
+
+    PostMessageA(main_, WmTrayNotify, 1, WM_RBUTTONDOWN);
+    HWND menu = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (menu = FindProcessWindow(process_.dwProcessId, "#32768")) != nullptr; }));
+    Pose("tray-menu", nullptr);
+    PostMessageA(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+    WaitFor([&] { return !IsWindowVisible(menu); });
+
+    HWND settings = OpenDialog(Settings, SyncInterval);
+    Sleep(300);
+    Pose("settings", settings);
+    HWND advanced = OpenAdvanced(settings);
+    Sleep(300);
+    Pose("advanced", advanced);
+    Click(advanced, TestButton);
+    HWND progress = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (progress = FindDialog(process_.dwProcessId, StatusList)) != nullptr; }));
+    WaitFor([&] { return ControlText(GetDlgItem(progress, IDCANCEL)) == "閉じる"; });
+    Sleep(300);
+    Pose("progress-window-test", progress);
+    SendMessageA(GetDlgItem(progress, StatusList), WM_VSCROLL, SB_BOTTOM, 0);
+    Sleep(300);
+    Pose("progress-window-test-end", progress);
+    CloseDialog(progress, IDCANCEL);
+    CloseDialog(advanced, IDCANCEL);
+    CloseDialog(settings, IDCANCEL);
+
+    HWND about = OpenDialog(About, LastSync);
+    Sleep(300);
+    Pose("about", about);
+    CloseDialog(about, IDOK);
+    EXPECT_EQ(ExitProgram(), 0u);
+}
+
+} // namespace
