@@ -1,0 +1,65 @@
+// Arbitrary script values and paths through the entry parsing, the
+// double-byte routines and the WININIT rewrite. Besides the sanitizers'
+// checks: results always fit their buffers and are always terminated, and
+// the Rename section always ends with the new line.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "dbcs_path.h"
+#include "script_rules.h"
+#include "wininit.h"
+
+bool IsLeadByte(unsigned char byte)
+{
+    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+namespace {
+
+void Check(bool condition)
+{
+    if (!condition)
+        abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    char value[1024];
+    const size_t length = size < sizeof value - 1 ? size : sizeof value - 1;
+    memcpy(value, data, length);
+    value[length] = '\0';
+
+    InstallEntry entry;
+    const EntryKind kind = ParseInstallEntry(value, "C:\\Program Files\\" "\x83\x5c" "\\", "C:\\WINDOWS",
+                                             "C:\\WINDOWS\\SYSTEM32", &entry);
+    Check(strlen(entry.target) < sizeof entry.target && strlen(entry.source) < sizeof entry.source);
+    Check(kind == EntryKind::TooLong || kind == EntryKind::End || entry.relativePart <= strlen(entry.target));
+
+    char caption[100], target[PathSize];
+    ParseGroupEntry(value, "C:\\T\\", caption, sizeof caption, target, sizeof target);
+    Check(strlen(caption) < sizeof caption && strlen(target) < sizeof target);
+
+    const char* keyPath = nullptr;
+    if (ParseRegValue(value, &keyPath) != RegRoot::None)
+        Check(keyPath && *keyPath);
+
+    char path[PathSize];
+    if (CopyBounded(path, sizeof path, value)) {
+        EnsureTrailingBackslash(path, sizeof path);
+        Check(strlen(path) < sizeof path);
+        if (const char* found = FindCharDbcs(path, '\\'))
+            Check(!IsTrailByteAt(path, size_t(found - path)));
+        char destination[PathSize] = "C:\\Old\\";
+        PreviousDestination(path, destination, sizeof destination);
+        Check(strlen(destination) < sizeof destination);
+    }
+
+    static char out[70000];
+    const size_t written = AddRenameDeletion(reinterpret_cast<const char*>(data), size, "C:\\X.EXE", out, sizeof out);
+    if (written)
+        Check(written >= 16 && memcmp(out + written - 14, "NUL=C:\\X.EXE\r\n", 14) == 0);
+    return 0;
+}

@@ -1,0 +1,140 @@
+#include "script_rules.h"
+
+#include <cstring>
+
+#include "dbcs_path.h"
+
+bool ScriptFileName(const char* installerName, char* out, size_t size)
+{
+    const size_t length = strlen(installerName);
+    if (length < 3 || length >= size)
+        return false;
+    memcpy(out, installerName, length - 3);
+    memcpy(out + length - 3, "INF", 4);
+    return true;
+}
+
+bool DefaultDestination(const char* windowsDir, char* folder, char* out, size_t size)
+{
+    char destination[PathSize];
+    if (windowsDir[0] && windowsDir[1] == ':') {
+        destination[0] = windowsDir[0];
+        destination[1] = ':';
+        destination[2] = '\0';
+        AppendBounded(destination, sizeof destination, "\\Program Files\\");
+    } else {
+        CopyBounded(destination, sizeof destination, "c:\\");
+    }
+    if (folder[0] == '\\') {
+        memmove(folder, folder + 1, strlen(folder)); // the root of the drive
+        destination[3] = '\0';
+    }
+    return AppendBounded(destination, sizeof destination, folder)
+        && AppendBounded(destination, sizeof destination, "\\") && CopyBounded(out, size, destination);
+}
+
+void PreviousDestination(const char* uninstallString, char* destination, size_t size)
+{
+    char text[PathSize];
+    if (!CopyBounded(text, sizeof text, uninstallString))
+        return;
+    char* start = text;
+    char* end;
+    if (*start == '"') {
+        ++start;
+        end = FindCharDbcs(start, '"');
+    } else {
+        end = FindCharDbcs(start, ' ');
+    }
+    if (end) {
+        // Back to the last "\" before the end: the installer's folder.
+        while (end > start && !(end[-1] == '\\' && !IsTrailByteAt(start, size_t(end - 1 - start))))
+            --end;
+        *end = '\0';
+    }
+    CopyBounded(destination, size, start);
+}
+
+EntryKind ParseInstallEntry(const char* value, const char* destination, const char* windowsDir,
+                            const char* systemDir, InstallEntry* entry)
+{
+    entry->target[0] = '\0';
+    entry->relativePart = 0;
+    if (!CopyBounded(entry->source, sizeof entry->source, value)) {
+        entry->source[0] = '\0';
+        return EntryKind::TooLong;
+    }
+    if (!entry->source[0])
+        return EntryKind::End;
+    char* comma = FindCharDbcs(entry->source, ',');
+    const char* tail = entry->source;
+    EntryKind kind = EntryKind::Destination;
+    const char* folder = destination;
+    if (comma) {
+        *comma = '\0';
+        tail = comma + 1;
+        // "w!name": the Windows folder; "x!name": the System folder.
+        if (tail[0] && tail[1] == '!') {
+            const bool windows = tail[0] == 'w' || tail[0] == 'W';
+            folder = windows ? windowsDir : systemDir;
+            kind = windows ? EntryKind::Destination : EntryKind::System;
+            tail += 2;
+        }
+    }
+    if (!CopyBounded(entry->target, sizeof entry->target, folder)
+        || (folder != destination && !AppendBounded(entry->target, sizeof entry->target, "\\"))) {
+        entry->target[0] = '\0';
+        return EntryKind::TooLong;
+    }
+    entry->relativePart = strlen(entry->target);
+    if (!AppendBounded(entry->target, sizeof entry->target, tail)) {
+        entry->target[0] = '\0';
+        return EntryKind::TooLong;
+    }
+    return kind;
+}
+
+GroupKind ParseGroupEntry(const char* value, const char* destination, char* caption, size_t captionSize,
+                          char* target, size_t targetSize)
+{
+    caption[0] = '\0';
+    target[0] = '\0';
+    const char* comma = FindCharDbcs(value, ',');
+    if (!comma || comma == value)
+        return GroupKind::End;
+    const size_t captionLength = size_t(comma - value);
+    char joined[PathSize];
+    if (captionLength >= captionSize || !CopyBounded(joined, sizeof joined, destination)
+        || !AppendBounded(joined, sizeof joined, comma + 1) || !CopyBounded(target, targetSize, joined))
+        return GroupKind::TooLong;
+    memcpy(caption, value, captionLength);
+    caption[captionLength] = '\0';
+    return GroupKind::Shortcut;
+}
+
+RegRoot ParseRegValue(const char* value, const char** keyPath)
+{
+    static const struct {
+        const char* name;
+        RegRoot root;
+    } roots[] = {{"HKEY_CURRENT_USER", RegRoot::CurrentUser},
+                 {"HKEY_LOCAL_MACHINE", RegRoot::LocalMachine},
+                 {"HKEY_CLASSES_ROOT", RegRoot::ClassesRoot}};
+    for (const auto& candidate : roots) {
+        const size_t length = strlen(candidate.name);
+        if (strncmp(value, candidate.name, length) != 0)
+            continue;
+        const char* path = value + length;
+        if (*path)
+            ++path; // the separator, whatever it is
+        // A root alone names every key under it: never delete that.
+        const char* rest = path;
+        while (*rest == '\\')
+            ++rest;
+        if (!*rest)
+            return RegRoot::None;
+        *keyPath = path;
+        return candidate.root;
+    }
+    return RegRoot::None;
+}

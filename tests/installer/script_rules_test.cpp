@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "dbcs_path.h"
+#include "script_rules.h"
+#include "wininit.h"
+
+namespace {
+
+// CP932 characters whose second byte is the "\" code.
+#define SO "\x83\x5c"  // ソ
+#define HYO "\x95\x5c" // 表
+
+TEST(DbcsPath, TheSecondByteOfADoubleByteCharacterIsNeverASeparator)
+{
+    const char text[] = "C:\\" SO "," HYO "\\x.exe";
+    EXPECT_EQ(FindCharDbcs(text, ',') - text, 5);
+    EXPECT_EQ(FindCharDbcs(text + 3, '\\') - text, 8);
+    EXPECT_EQ(FindCharDbcs(SO HYO, '\\'), nullptr);
+    EXPECT_EQ(FindCharDbcs("abc", ','), nullptr);
+
+    EXPECT_TRUE(IsTrailByteAt(text, 4));
+    EXPECT_FALSE(IsTrailByteAt(text, 3));
+    EXPECT_FALSE(IsTrailByteAt(text, 2));
+    EXPECT_FALSE(IsTrailByteAt(text, 8));
+
+    char folder[PathSize] = "C:\\" SO;
+    ASSERT_TRUE(EnsureTrailingBackslash(folder, sizeof folder));
+    EXPECT_STREQ(folder, "C:\\" SO "\\");
+    ASSERT_TRUE(EnsureTrailingBackslash(folder, sizeof folder));
+    EXPECT_STREQ(folder, "C:\\" SO "\\"); // a real one is not doubled
+    char empty[4] = "";
+    EXPECT_TRUE(EnsureTrailingBackslash(empty, sizeof empty));
+    EXPECT_STREQ(empty, "\\");
+    char full[4] = "abc";
+    EXPECT_FALSE(EnsureTrailingBackslash(full, sizeof full));
+    EXPECT_STREQ(full, "abc");
+}
+
+TEST(ScriptRules, ScriptNameAndDestinations)
+{
+    char name[PathSize];
+    ASSERT_TRUE(ScriptFileName("SETUP.EXE", name, sizeof name));
+    EXPECT_STREQ(name, "SETUP.INF");
+    ASSERT_TRUE(ScriptFileName("INSTALL", name, sizeof name));
+    EXPECT_STREQ(name, "INSTINF");
+    EXPECT_FALSE(ScriptFileName("AB", name, sizeof name));
+
+    char destination[PathSize];
+    char folder[100] = "Tools";
+    ASSERT_TRUE(DefaultDestination("C:\\WINDOWS", folder, destination, sizeof destination));
+    EXPECT_STREQ(destination, "C:\\Program Files\\Tools\\");
+    char rooted[100] = "\\Tools";
+    ASSERT_TRUE(DefaultDestination("C:\\WINDOWS", rooted, destination, sizeof destination));
+    EXPECT_STREQ(destination, "C:\\Tools\\");
+    EXPECT_STREQ(rooted, "Tools");
+    char japanese[100] = "\x83\x5c\x83\x74\x83\x67"; // ソフト
+    ASSERT_TRUE(DefaultDestination("\\\\server\\windows", japanese, destination, sizeof destination));
+    EXPECT_STREQ(destination, "c:\\" "\x83\x5c\x83\x74\x83\x67" "\\");
+
+    strcpy(destination, "C:\\Program Files\\Tools\\");
+    PreviousDestination("\"D:\\Apps\\Tools\\X.EXE\" /r", destination, sizeof destination);
+    EXPECT_STREQ(destination, "D:\\Apps\\Tools\\");
+    PreviousDestination("E:\\Apps\\Tools\\X.EXE /r", destination, sizeof destination);
+    EXPECT_STREQ(destination, "E:\\Apps\\Tools\\");
+    PreviousDestination("\"F:\\" SO "\\" HYO ".EXE\" /r", destination, sizeof destination);
+    EXPECT_STREQ(destination, "F:\\" SO "\\");
+    PreviousDestination("G:\\NoArguments", destination, sizeof destination);
+    EXPECT_STREQ(destination, "G:\\NoArguments");
+}
+
+TEST(ScriptRules, InstallEntries)
+{
+    const char* destination = "C:\\Program Files\\Tools\\";
+    InstallEntry entry;
+    ASSERT_EQ(ParseInstallEntry("tools.exe", destination, "C:\\WINDOWS", "C:\\WINDOWS\\SYSTEM", &entry),
+              EntryKind::Destination);
+    EXPECT_STREQ(entry.source, "tools.exe");
+    EXPECT_STREQ(entry.target, "C:\\Program Files\\Tools\\tools.exe");
+    EXPECT_EQ(entry.relativePart, strlen(destination));
+
+    ASSERT_EQ(ParseInstallEntry("sub\\data\\x.dat", destination, "C:\\WINDOWS", "C:\\WINDOWS\\SYSTEM", &entry),
+              EntryKind::Destination);
+    EXPECT_STREQ(entry.target, "C:\\Program Files\\Tools\\sub\\data\\x.dat");
+
+    ASSERT_EQ(ParseInstallEntry("a.txt,docs\\b.txt", destination, "C:\\WINDOWS", "C:\\WINDOWS\\SYSTEM", &entry),
+              EntryKind::Destination);
+    EXPECT_STREQ(entry.source, "a.txt");
+    EXPECT_STREQ(entry.target, "C:\\Program Files\\Tools\\docs\\b.txt");
+
+    ASSERT_EQ(ParseInstallEntry("readme.txt,w!readme.txt", destination, "C:\\WINDOWS", "C:\\WINDOWS\\SYSTEM",
+                                &entry),
+              EntryKind::Destination);
+    EXPECT_STREQ(entry.target, "C:\\WINDOWS\\readme.txt");
+    EXPECT_EQ(entry.relativePart, strlen("C:\\WINDOWS\\"));
+
+    ASSERT_EQ(ParseInstallEntry("lib.dll,s!lib.dll", destination, "C:\\WINDOWS", "C:\\WINDOWS\\SYSTEM", &entry),
+              EntryKind::System);
+    EXPECT_STREQ(entry.target, "C:\\WINDOWS\\SYSTEM\\lib.dll");
+
+    ASSERT_EQ(ParseInstallEntry(",old.dll", destination, "C:\\WINDOWS", "C:\\WINDOWS\\SYSTEM", &entry),
+              EntryKind::Destination);
+    EXPECT_STREQ(entry.source, "");
+    EXPECT_STREQ(entry.target, "C:\\Program Files\\Tools\\old.dll");
+
+    // A source name whose second byte is "," is not split there.
+    ASSERT_EQ(ParseInstallEntry("\x83\x2c.txt", destination, "C:\\W", "C:\\S", &entry), EntryKind::Destination);
+    EXPECT_STREQ(entry.source, "\x83\x2c.txt");
+
+    EXPECT_EQ(ParseInstallEntry("", destination, "C:\\W", "C:\\S", &entry), EntryKind::End);
+
+    // A target that would not fit is refused whole, never cut.
+    std::string longName(260 - strlen(destination), 'n');
+    EXPECT_EQ(ParseInstallEntry(longName.c_str(), destination, "C:\\W", "C:\\S", &entry), EntryKind::TooLong);
+    EXPECT_STREQ(entry.target, "");
+    longName.pop_back();
+    EXPECT_EQ(ParseInstallEntry(longName.c_str(), destination, "C:\\W", "C:\\S", &entry), EntryKind::Destination);
+    EXPECT_EQ(strlen(entry.target), 259u);
+}
+
+TEST(ScriptRules, ShortcutAndRegistryEntries)
+{
+    char caption[PathSize], target[PathSize];
+    ASSERT_EQ(ParseGroupEntry("Tools,tool.exe,/s", "C:\\T\\", caption, sizeof caption, target, sizeof target),
+              GroupKind::Shortcut);
+    EXPECT_STREQ(caption, "Tools");
+    EXPECT_STREQ(target, "C:\\T\\tool.exe,/s");
+    EXPECT_EQ(ParseGroupEntry("NoComma", "C:\\T\\", caption, sizeof caption, target, sizeof target), GroupKind::End);
+    EXPECT_EQ(ParseGroupEntry("", "C:\\T\\", caption, sizeof caption, target, sizeof target), GroupKind::End);
+    EXPECT_EQ(ParseGroupEntry(SO "," HYO ".exe", "C:\\T\\", caption, sizeof caption, target, sizeof target),
+              GroupKind::Shortcut);
+    EXPECT_STREQ(caption, SO);
+    std::string longTarget = "x," + std::string(300, 'y');
+    EXPECT_EQ(ParseGroupEntry(longTarget.c_str(), "C:\\T\\", caption, sizeof caption, target, sizeof target),
+              GroupKind::TooLong);
+
+    const char* path = nullptr;
+    EXPECT_EQ(ParseRegValue("HKEY_CURRENT_USER\\Software\\Tools\\Options", &path), RegRoot::CurrentUser);
+    EXPECT_STREQ(path, "Software\\Tools\\Options");
+    EXPECT_EQ(ParseRegValue("HKEY_LOCAL_MACHINE/SOFTWARE\\Tools", &path), RegRoot::LocalMachine);
+    EXPECT_STREQ(path, "SOFTWARE\\Tools");
+    EXPECT_EQ(ParseRegValue("HKEY_CLASSES_ROOT\\.tls", &path), RegRoot::ClassesRoot);
+    EXPECT_EQ(ParseRegValue("hkey_current_user\\Software\\Tools", &path), RegRoot::None);
+    // A root alone would delete every key under it.
+    for (const char* rootOnly : {"HKEY_CURRENT_USER", "HKEY_CURRENT_USER\\", "HKEY_LOCAL_MACHINE\\\\\\",
+                                 "HKEY_CLASSES_ROOTX"})
+        EXPECT_EQ(ParseRegValue(rootOnly, &path), RegRoot::None) << rootOnly;
+}
+
+TEST(Wininit, TheRenameSectionKeepsEveryLineAndMovesToTheEnd)
+{
+    const std::string old = "[boot]\r\nshell=explorer.exe\r\n[Rename]\r\nNUL=C:\\TEMP\\A.TMP\r\n"
+                            "NUL=C:\\TEMP\\B.TMP\r\nC:\\NEW.DLL=C:\\NEW.TMP\r\n[other]\r\ny=2\r\n\x1a";
+    char out[4096];
+    size_t length = AddRenameDeletion(old.data(), old.size(), "C:\\WINDOWS\\SYSTEM\\SETUP.EXE", out, sizeof out);
+    EXPECT_EQ(std::string(out, length),
+              "[boot]\r\nshell=explorer.exe\r\n[other]\r\ny=2\r\n[Rename]\r\nNUL=C:\\TEMP\\A.TMP\r\n"
+              "NUL=C:\\TEMP\\B.TMP\r\nC:\\NEW.DLL=C:\\NEW.TMP\r\nNUL=C:\\WINDOWS\\SYSTEM\\SETUP.EXE\r\n");
+
+    length = AddRenameDeletion("", 0, "C:\\X.EXE", out, sizeof out);
+    EXPECT_EQ(std::string(out, length), "[Rename]\r\nNUL=C:\\X.EXE\r\n");
+
+    const std::string noNewline = "[rename]\r\nNUL=C:\\A";
+    length = AddRenameDeletion(noNewline.data(), noNewline.size(), "C:\\B", out, sizeof out);
+    EXPECT_EQ(std::string(out, length), "[Rename]\r\nNUL=C:\\A\r\nNUL=C:\\B\r\n");
+
+    // A section that would pass 30,000 bytes is not written at all.
+    std::string huge = "[Rename]\r\n";
+    while (huge.size() < 30100)
+        huge += "NUL=C:\\TEMP\\LONGNAME.TMP\r\n";
+    static char big[65536];
+    EXPECT_EQ(AddRenameDeletion(huge.data(), huge.size(), "C:\\X", big, sizeof big), 0u);
+    EXPECT_EQ(AddRenameDeletion(old.data(), old.size(), "C:\\X", out, 20), 0u);
+}
+
+} // namespace
