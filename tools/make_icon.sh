@@ -28,6 +28,20 @@ PY
   convert -size "${s}x${s}" xc:none -draw "$(cat "$work/draw.mvg")" "PNG32:$work/icon$s.png"
 }
 for s in 16 32 48; do draw $s; done
+# The installer: a box with an arrow into it.
+box() { # size
+  local s=$1
+  python3 - "$s" > "$work/box.mvg" <<'PY'
+import sys
+s = int(sys.argv[1]); m = max(1, s // 16); w = max(1.0, s / 16)
+print(f"fill #c89640 stroke #6b4a12 stroke-width {w} rectangle {m},{s*0.45} {s-1-m},{s-1-m}")
+print(f"fill #e0b870 stroke #6b4a12 stroke-width {w} polygon {m},{s*0.45} {s*0.25},{s*0.3} {s*0.75},{s*0.3} {s-1-m},{s*0.45}")
+print(f"fill #1f5fbf stroke none polygon {s*0.38},{m} {s*0.62},{m} {s*0.62},{s*0.35} {s*0.78},{s*0.35} {s*0.5},{s*0.62} {s*0.22},{s*0.35} {s*0.38},{s*0.35}")
+PY
+  convert -size "${s}x${s}" xc:none -draw "$(cat "$work/box.mvg")" "PNG32:$work/box$s.png"
+}
+for s in 16 32 48; do box $s; done
+convert "$work/box16.png" "$work/box32.png" "$work/box48.png" installer/installer.ico
 convert "$work/icon16.png" "$work/icon32.png" "$work/icon48.png" quorvane/res/quorvane.ico
 convert "$work/icon48.png" -scale 400% docs/icon-48-zoomed.png
-echo "quorvane/res/quorvane.ico"
+echo "quorvane/res/quorvane.ico installer/installer.ico"

@@ -1,0 +1,110 @@
+#include "copy_phase.h"
+
+#include <commctrl.h>
+
+#include <cstring>
+
+#include "dbcs_path.h"
+#include "folders.h"
+#include "resource.h"
+#include "setup_state.h"
+#include "shortcuts.h"
+#include "uninstall.h"
+
+namespace {
+
+void MakeShortcutsAndRegister()
+{
+    if (g_setup.resident) {
+        CreateShortcuts(Startup, false);
+        CreateShortcuts(Programs, false);
+    } else {
+        if (g_setup.startMenu)
+            CreateShortcuts(Programs, false);
+        if (g_setup.desktop)
+            CreateShortcuts(Desktop, false);
+    }
+    RegisterUninstall();
+}
+
+bool CopyNumberedEntry(int n)
+{
+    if (LoadInstallEntry(n) == EntryKind::TooLong) {
+        // A target that would not fit is never cut into another path.
+        ShowPathError(g_setup.entry.source, " のコピーに失敗しました。");
+        return false;
+    }
+    return CopyEntry();
+}
+
+void ShowOutcome(HWND page)
+{
+    ShowWindow(GetDlgItem(page, IDC_COPY_PROGRESS), SW_HIDE);
+    const char* text;
+    if (!g_setup.copyError)
+        text = "インストールが完了しました。「完了」を押すと起動します。";
+    else if (g_setup.resident)
+        text = "インストール中にエラーが発生しました。一度Windowsを起動しなおしてからインストールしなおすか、"
+               "それでもだめなら一度削除してからインストールしなおすことをお勧めします。";
+    else
+        text = "インストール中にエラーが発生しました。イントール先を変更するなどしてもう一度インストールしなおすこと"
+               "をお勧めします。";
+    SetDlgItemTextA(page, IDC_COPY_STATUS, text);
+    if (g_setup.newShell)
+        ShowWindow(GetDlgItem(page, IDC_REMOVAL_NOTE), SW_SHOW);
+    PostMessageA(g_setup.sheet, PSM_SETWIZBUTTONS, 0, PSWIZB_FINISH);
+}
+
+} // namespace
+
+bool CopyEntry()
+{
+    InstallEntry& entry = g_setup.entry;
+    if (!entry.source[0])
+        return DeleteFileReported(entry.target); // a deletion entry
+    // The entry's own sub-folders, one level at a time.
+    for (char* separator = FindCharDbcs(entry.target + entry.relativePart, '\\'); separator;
+         separator = FindCharDbcs(separator + 1, '\\')) {
+        entry.relativePart = size_t(separator + 1 - entry.target);
+        const char kept = separator[1];
+        separator[1] = '\0';
+        const bool created = CreateFolderLevel(entry.target);
+        separator[1] = kept;
+        if (!created)
+            return false;
+    }
+    if (CopyFileA(entry.source, entry.target, FALSE)) {
+        SetFileAttributesA(entry.target, FILE_ATTRIBUTE_NORMAL); // no read-only mark from the source
+        return true;
+    }
+    switch (GetLastError()) {
+    case ERROR_SHARING_VIOLATION:
+        ShowPathError(entry.target, " は他で使用中のため上書きできません。");
+        return false;
+    case ERROR_FILE_EXISTS:
+        return true;
+    default:
+        ShowPathError(entry.source, " のコピーに失敗しました。");
+        return false;
+    }
+}
+
+void RunCopyStep(HWND page)
+{
+    const int last = g_setup.installCount + 3;
+    const int step = g_setup.copyStep;
+    if (step == 0) {
+        SendDlgItemMessageA(page, IDC_COPY_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, last));
+        CreateFolderPath(g_setup.destination);
+    } else if (step < last) {
+        if (!CopyNumberedEntry(step - 2))
+            g_setup.copyError = true;
+    } else {
+        MakeShortcutsAndRegister();
+    }
+    SendDlgItemMessageA(page, IDC_COPY_PROGRESS, PBM_DELTAPOS, 1, 0);
+    if (++g_setup.copyStep > last)
+        ShowOutcome(page);
+    else
+        PostMessageA(page, WM_COMMAND, CopyStepCommand, 0);
+}

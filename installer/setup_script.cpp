@@ -1,0 +1,104 @@
+#include <cstring>
+
+#include "dbcs_path.h"
+#include "setup_state.h"
+
+SetupState g_setup;
+
+namespace {
+
+const char UninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+void ProposeDestination()
+{
+    char windowsDir[PathSize];
+    if (!GetWindowsDirectoryA(windowsDir, sizeof windowsDir))
+        windowsDir[0] = '\0';
+    if (!DefaultDestination(windowsDir, g_setup.folder, g_setup.destination, sizeof g_setup.destination))
+        lstrcpynA(g_setup.destination, "c:\\", sizeof g_setup.destination);
+
+    // An earlier installation: its folder is proposed again.
+    char keyPath[sizeof UninstallKey + sizeof g_setup.title];
+    lstrcpyA(keyPath, UninstallKey);
+    lstrcatA(keyPath, g_setup.title);
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
+    char value[PathSize + 1];
+    DWORD size = PathSize;
+    DWORD type;
+    if (RegQueryValueExA(key, "UninstallString", nullptr, &type, reinterpret_cast<BYTE*>(value), &size)
+            == ERROR_SUCCESS
+        && type == REG_SZ) {
+        value[size < PathSize ? size : PathSize] = '\0';
+        PreviousDestination(value, g_setup.destination, sizeof g_setup.destination);
+    }
+    RegCloseKey(key);
+}
+
+} // namespace
+
+void ReadScriptValue(const char* section, const char* key, char* out, DWORD size)
+{
+    GetPrivateProfileStringA(section, key, "", out, size, g_setup.scriptPath);
+}
+
+bool LoadSetupScript()
+{
+    ReadScriptValue("Install", "Title", g_setup.title, sizeof g_setup.title);
+    ReadScriptValue("Install", "Folder", g_setup.folder, sizeof g_setup.folder);
+    if (!g_setup.title[0] || !g_setup.folder[0]) {
+        MessageBoxA(nullptr, "設定ファイルが壊れているか、または見つかりません。", nullptr, MB_ICONHAND | MB_OK);
+        return false;
+    }
+    char resident[10];
+    ReadScriptValue("Install", "TSR", resident, sizeof resident);
+    g_setup.resident = resident[0] == '1';
+    ProposeDestination();
+
+    g_setup.installCount = 0;
+    while (LoadInstallEntry(g_setup.installCount + 1) != EntryKind::End)
+        ++g_setup.installCount;
+    g_setup.groupCount = 0;
+    while (LoadGroupEntry(g_setup.groupCount + 1) != GroupKind::End)
+        ++g_setup.groupCount;
+    return true;
+}
+
+EntryKind LoadInstallEntry(int n)
+{
+    char value[PathSize];
+    if (n == -1) {
+        lstrcpynA(value, g_setup.installerName, sizeof value);
+    } else if (n == 0) {
+        lstrcpynA(value, g_setup.scriptName, sizeof value);
+    } else {
+        char key[16];
+        wsprintfA(key, "%u", unsigned(n));
+        ReadScriptValue("Install", key, value, sizeof value);
+    }
+    char windowsDir[PathSize], systemDir[PathSize];
+    if (!GetWindowsDirectoryA(windowsDir, sizeof windowsDir))
+        windowsDir[0] = '\0';
+    if (!GetSystemDirectoryA(systemDir, sizeof systemDir))
+        systemDir[0] = '\0';
+    return ParseInstallEntry(value, g_setup.destination, windowsDir, systemDir, &g_setup.entry);
+}
+
+GroupKind LoadGroupEntry(int n)
+{
+    char key[16];
+    wsprintfA(key, "%u", unsigned(n));
+    char value[PathSize];
+    ReadScriptValue("Group", key, value, sizeof value);
+    return ParseGroupEntry(value, g_setup.destination, g_setup.caption, sizeof g_setup.caption, g_setup.groupTarget,
+                           sizeof g_setup.groupTarget);
+}
+
+void ShowPathError(const char* path, const char* message)
+{
+    char text[PathSize + 256];
+    lstrcpynA(text, path, PathSize);
+    lstrcpynA(text + lstrlenA(text), message, 256);
+    MessageBoxA(g_setup.messageOwner, text, nullptr, MB_ICONHAND | MB_OK);
+}

@@ -1,0 +1,48 @@
+// The installer's one process-wide state, shared by all its parts.
+#pragma once
+
+#include <windows.h>
+
+#include "script_rules.h"
+
+struct SetupState {
+    HINSTANCE instance;
+    bool newShell;                   // Windows 4.0 or later: shell links, desktop shortcut, note 1012
+    char ownPath[PathSize];          // the running program
+    char sourceFolder[PathSize];     // the installer's folder (or the "x" path's), ending "\"
+    char installerName[PathSize];
+    char scriptName[PathSize];
+    char scriptPath[PathSize];
+    char title[100];
+    char folder[100];
+    bool resident;                   // "TSR"
+    char destination[PathSize];      // ends with "\" once validated
+    int installCount;
+    int groupCount;
+    InstallEntry entry;              // the current file entry
+    char caption[PathSize];          // the current shortcut entry
+    char groupTarget[PathSize];
+    bool startMenu;                  // wizard choices
+    bool desktop;
+    HWND messageOwner;               // owns error messages: the current page or the uninstall window
+    HWND sheet;                      // the wizard frame
+    int copyStep;
+    bool copyError;
+};
+
+extern SetupState g_setup;
+
+// Reads the script, proposes the destination and counts the entries. False
+// (after the message) when the script is missing or broken.
+bool LoadSetupScript();
+// Reads one value of the script (default empty), bounded by `size`.
+void ReadScriptValue(const char* section, const char* key, char* out, DWORD size);
+// Fills g_setup.entry for entry n (-1 the installer, 0 the script, 1.. the
+// numbered entries).
+EntryKind LoadInstallEntry(int n);
+// Fills g_setup.caption and g_setup.groupTarget for shortcut entry n.
+GroupKind LoadGroupEntry(int n);
+
+// A message box owned by the message owner: `path` followed by `message`,
+// the system's default caption, the error icon.
+void ShowPathError(const char* path, const char* message);

@@ -1,0 +1,258 @@
+#include "uninstall.h"
+
+#include <cstring>
+
+#include "dbcs_path.h"
+#include "folders.h"
+#include "resource.h"
+#include "restart_delete.h"
+#include "setup_state.h"
+#include "shortcuts.h"
+#include "wizard.h"
+
+namespace {
+
+const char UninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+constexpr UINT_PTR StartTimer = 1;
+
+bool UninstallKeyPath(char* out, size_t size)
+{
+    return CopyBounded(out, size, UninstallKey) && AppendBounded(out, size, g_setup.title);
+}
+
+HKEY RootKey(RegRoot root)
+{
+    switch (root) {
+    case RegRoot::CurrentUser: return HKEY_CURRENT_USER;
+    case RegRoot::LocalMachine: return HKEY_LOCAL_MACHINE;
+    case RegRoot::ClassesRoot: return HKEY_CLASSES_ROOT;
+    default: return nullptr;
+    }
+}
+
+void DeleteScriptKeys()
+{
+    for (unsigned n = 1;; ++n) {
+        char key[16], value[PathSize];
+        wsprintfA(key, "%u", n);
+        ReadScriptValue("Reg", key, value, sizeof value);
+        if (!value[0])
+            return;
+        const char* path = nullptr;
+        const RegRoot root = ParseRegValue(value, &path);
+        if (root == RegRoot::None)
+            MessageBoxA(g_setup.messageOwner, "Regセクションがおかしいです。", nullptr, MB_ICONHAND | MB_OK);
+        else
+            DeleteKeyTree(RootKey(root), path);
+    }
+}
+
+// The files, last entry first; false at once when the product's own first
+// file cannot go, so that the entry and shortcuts stay for another try.
+bool DeleteFiles(bool* allDeleted)
+{
+    for (int n = g_setup.installCount; n >= -1; --n) {
+        const EntryKind kind = LoadInstallEntry(n);
+        if (kind == EntryKind::System || kind == EntryKind::TooLong || kind == EntryKind::End)
+            continue; // never removed, or never installed
+        if (DeleteFileReported(g_setup.entry.target))
+            continue;
+        *allDeleted = false;
+        if (n == 1) {
+            char text[PathSize * 2];
+            lstrcpynA(text, g_setup.entry.target, PathSize);
+            lstrcatA(text, " の削除に失敗しました。");
+            lstrcatA(text, g_setup.title);
+            lstrcatA(text, "を終了して、もう一度アンインストールをやり直してください。");
+            MessageBoxA(g_setup.messageOwner, text, nullptr, MB_ICONHAND | MB_OK);
+            return false;
+        }
+    }
+    return true;
+}
+
+void OnUninstallTimer(HWND dialog)
+{
+    KillTimer(dialog, StartTimer);
+    SetForegroundWindow(dialog);
+    char text[PathSize + 128];
+    if (RunUninstall()) {
+        lstrcpynA(text, g_setup.title, sizeof g_setup.title);
+        lstrcatA(text, "は正常に削除されました。");
+    } else {
+        lstrcpynA(text, g_setup.destination, PathSize);
+        lstrcatA(text, " にはまだファイルが残っています。後で削除してください。");
+    }
+    SetDlgItemTextA(dialog, IDC_UNINSTALL_STATUS, text);
+    HWND close = GetDlgItem(dialog, IDCANCEL);
+    EnableWindow(close, TRUE);
+    SetFocus(close);
+    SetForegroundWindow(dialog);
+}
+
+INT_PTR CALLBACK UninstallDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG: {
+        g_setup.messageOwner = dialog;
+        CenterWindow(dialog);
+        SetTimer(dialog, StartTimer, 300, nullptr);
+        char title[sizeof g_setup.title + 16];
+        lstrcpyA(title, g_setup.title);
+        lstrcatA(title, "の削除");
+        SetWindowTextA(dialog, title);
+        return TRUE;
+    }
+    case WM_TIMER:
+        if (wParam == StartTimer)
+            OnUninstallTimer(dialog);
+        return TRUE;
+    case WM_COMMAND:
+        // The button starts disabled: nothing closes the window while the
+        // removal runs.
+        if (LOWORD(wParam) == IDCANCEL && IsWindowEnabled(GetDlgItem(dialog, IDCANCEL)))
+            EndDialog(dialog, IDCANCEL);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+} // namespace
+
+void RegisterUninstall()
+{
+    char keyPath[PathSize];
+    if (!UninstallKeyPath(keyPath, sizeof keyPath))
+        return;
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key,
+                        nullptr)
+        != ERROR_SUCCESS)
+        return;
+    // Quoted: a folder with spaces must never be run in pieces.
+    char command[PathSize * 2 + 8];
+    command[0] = '"';
+    command[1] = '\0';
+    lstrcatA(command, g_setup.destination);
+    lstrcatA(command, g_setup.installerName);
+    lstrcatA(command, "\" /r");
+    RegSetValueExA(key, "DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(g_setup.title),
+                   DWORD(lstrlenA(g_setup.title) + 1));
+    RegSetValueExA(key, "UninstallString", 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
+                   DWORD(lstrlenA(command) + 1));
+    RegCloseKey(key);
+}
+
+void RunUninstallRequest()
+{
+    char text[512];
+    lstrcpyA(text, g_setup.title);
+    lstrcatA(text, "を削除します。");
+    if (g_setup.resident)
+        lstrcatA(text, "まだ常駐している場合は、今すぐ終了させてからOKボタンを押してください。");
+    if (MessageBoxA(nullptr, text, g_setup.title, MB_ICONINFORMATION | MB_OKCANCEL) != IDOK)
+        return;
+
+    char systemDir[PathSize], copy[PathSize];
+    const UINT length = GetSystemDirectoryA(systemDir, sizeof systemDir);
+    char commandLine[PathSize * 2 + 8];
+    if (length == 0 || length >= sizeof systemDir || !CopyBounded(copy, sizeof copy, systemDir)
+        || !AppendBounded(copy, sizeof copy, "\\") || !AppendBounded(copy, sizeof copy, g_setup.installerName)) {
+        MessageBoxA(nullptr, "アンインストール用プログラムの起動に失敗しました。手動で削除してください。", nullptr,
+                    MB_ICONHAND | MB_OK);
+        return;
+    }
+    CopyFileA(g_setup.ownPath, copy, FALSE);
+    lstrcpyA(commandLine, copy);
+    lstrcatA(commandLine, " x ");
+    lstrcatA(commandLine, g_setup.ownPath);
+    SetCurrentDirectoryA(systemDir);
+    if (WinExec(commandLine, SW_SHOWNORMAL) < 32)
+        MessageBoxA(nullptr, "アンインストール用プログラムの起動に失敗しました。手動で削除してください。", nullptr,
+                    MB_ICONHAND | MB_OK);
+}
+
+void RunUninstallCopy()
+{
+    lstrcpynA(g_setup.destination, g_setup.sourceFolder, PathSize);
+    DialogBoxParamA(g_setup.instance, MAKEINTRESOURCEA(IDD_UNINSTALL), nullptr, UninstallDialog, 0);
+    DeleteAtRestart(g_setup.ownPath);
+}
+
+bool RunUninstall()
+{
+    bool result = true;
+    DeleteScriptKeys();
+    if (!DeleteFiles(&result))
+        return false;
+    if (!CleanFolderTree(g_setup.destination))
+        result = false;
+    char keyPath[PathSize];
+    if (UninstallKeyPath(keyPath, sizeof keyPath))
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, keyPath);
+    CreateShortcuts(Programs, true);
+    CreateShortcuts(Desktop, true);
+    CreateShortcuts(Startup, true);
+    return result;
+}
+
+void DeleteKeyTree(HKEY parent, const char* path)
+{
+    HKEY key;
+    if (RegOpenKeyExA(parent, path, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+        char last[256] = "";
+        DWORD index = 0;
+        char name[256];
+        while (RegEnumKeyA(key, index, name, sizeof name) == ERROR_SUCCESS) {
+            if (lstrcmpiA(name, last) == 0) {
+                ++index; // that subkey could not be deleted: go on past it
+                continue;
+            }
+            DeleteKeyTree(key, name);
+            lstrcpyA(last, name);
+        }
+        RegCloseKey(key);
+    }
+    RegDeleteKeyA(parent, path);
+}
+
+bool CleanFolderTree(char* folder)
+{
+    bool result = true;
+    const size_t length = strlen(folder);
+    char pattern[PathSize];
+    if (!CopyBounded(pattern, sizeof pattern, folder) || !AppendBounded(pattern, sizeof pattern, "*.*"))
+        return false;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (!lstrcmpA(found.cFileName, ".") || !lstrcmpA(found.cFileName, ".."))
+                continue;
+            char path[PathSize];
+            if (!CopyBounded(path, sizeof path, folder) || !AppendBounded(path, sizeof path, found.cFileName)) {
+                result = false;
+                continue;
+            }
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                if (!AppendBounded(path, sizeof path, "\\") || !CleanFolderTree(path)) {
+                    FindClose(search);
+                    return false;
+                }
+                continue;
+            }
+            // Only the index files of the help viewer are the program's.
+            const char* dot = FindCharDbcs(found.cFileName, '.');
+            if (dot && lstrcmpiA(dot + 1, "gid") == 0 && !DeleteFileReported(path))
+                result = false;
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    folder[length - 1] = '\0';
+    if (GetFileAttributesA(folder) != INVALID_FILE_ATTRIBUTES && !RemoveDirectoryA(folder)) {
+        ShowPathError(folder, " - ディレクトリの削除に失敗しました");
+        result = false;
+    }
+    folder[length - 1] = '\\';
+    return result;
+}

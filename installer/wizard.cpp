@@ -1,0 +1,307 @@
+#include "wizard.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+#include <shellapi.h>
+
+#include <cstring>
+
+#include "copy_phase.h"
+#include "dbcs_path.h"
+#include "folders.h"
+#include "resource.h"
+#include "setup_state.h"
+
+namespace {
+
+constexpr UINT WM_SET_SHEET_TITLE = WM_APP + 1;
+constexpr UINT_PTR CopyTimer = 1;
+constexpr ULONGLONG MinimumFreeBytes = 100ull * 1048576;
+
+// Stay on the page (-1) or let the wizard go on (0).
+void Answer(HWND page, LONG_PTR result)
+{
+    SetWindowLongPtrA(page, DWLP_MSGRESULT, result);
+}
+
+// Wine and Windows set the frame's title from the page at each activation;
+// a title posted afterwards stays.
+void SetSheetTitle()
+{
+    char title[sizeof g_setup.title + 32];
+    lstrcpyA(title, g_setup.title);
+    lstrcatA(title, "のインストール");
+    SetWindowTextA(g_setup.sheet, title);
+}
+
+void Browse(HWND page)
+{
+    char windowsDir[PathSize];
+    if (GetWindowsDirectoryA(windowsDir, sizeof windowsDir) >= 3) {
+        windowsDir[3] = '\0';
+        SetCurrentDirectoryA(windowsDir);
+    }
+    char file[PathSize] = "dummy";
+    OPENFILENAMEA dialog;
+    ZeroMemory(&dialog, sizeof dialog);
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = page;
+    dialog.hInstance = g_setup.instance;
+    dialog.lpstrFilter = "*.*\0*.*\0";
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = file;
+    dialog.nMaxFile = sizeof file;
+    dialog.lpstrTitle = "参照";
+    dialog.Flags = OFN_ENABLETEMPLATE | OFN_NOCHANGEDIR;
+    dialog.lpTemplateName = MAKEINTRESOURCEA(IDD_BROWSE);
+    if (GetSaveFileNameA(&dialog) && dialog.nFileOffset < sizeof file) {
+        file[dialog.nFileOffset] = '\0'; // the folder with its "\"
+        SetDlgItemTextA(page, IDC_DESTINATION, file);
+    }
+    SetCurrentDirectoryA(g_setup.sourceFolder);
+}
+
+bool IsDriveRoot(const char* path)
+{
+    return strlen(path) == 3 && path[1] == ':' && path[2] == '\\';
+}
+
+ULONGLONG FreeBytes(const char* destination)
+{
+    char full[PathSize];
+    const DWORD length = GetFullPathNameA(destination, sizeof full, full, nullptr);
+    if (length == 0 || length >= sizeof full || full[1] != ':' || full[2] != '\\')
+        return 0;
+    full[3] = '\0';
+    DWORD sectorsPerCluster, bytesPerSector, freeClusters, clusters;
+    if (!GetDiskFreeSpaceA(full, &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters))
+        return 0;
+    return ULONGLONG(sectorsPerCluster) * bytesPerSector * freeClusters;
+}
+
+// The checks of Next on page 1; false keeps the user there.
+bool AcceptDestination(HWND page)
+{
+    char* destination = g_setup.destination;
+    GetDlgItemTextA(page, IDC_DESTINATION, destination, PathSize);
+    const bool fits = EnsureTrailingBackslash(destination, PathSize);
+    if (strlen(destination) <= 2 || IsDriveRoot(destination)) {
+        MessageBoxA(page, "ルートディレクトリにはインストールできません。", nullptr, MB_ICONHAND | MB_OK);
+        return false;
+    }
+    if (!fits || destination[1] != ':' || destination[2] != '\\') {
+        MessageBoxA(page, "「C:\\Soft」のように、ドライブ名も含めた正しいパス名を指定してください。", nullptr,
+                    MB_ICONHAND | MB_OK);
+        return false;
+    }
+    g_setup.messageOwner = page;
+    if (!CreateFolderPath(destination))
+        return false;
+    // A trial leaves at most the parents: the copy phase makes the folder.
+    const size_t length = strlen(destination);
+    destination[length - 1] = '\0';
+    RemoveDirectoryA(destination);
+    destination[length - 1] = '\\';
+
+    const ULONGLONG freeBytes = FreeBytes(destination);
+    if (freeBytes < MinimumFreeBytes) {
+        char question[256];
+        wsprintfA(question, "指定されたドライブの残り容量が %uメガバイトしかありません。かまわずにインストールしますか？",
+                  unsigned(freeBytes / 1048576));
+        if (MessageBoxA(page, question, g_setup.title, MB_ICONQUESTION | MB_YESNO) != IDYES)
+            return false;
+    }
+    return true;
+}
+
+void OnDestinationNext(HWND page)
+{
+    if (!AcceptDestination(page)) {
+        Answer(page, -1);
+        return;
+    }
+    if (g_setup.resident) {
+        // A resident product gets its shortcuts anyway: no shortcut page.
+        PostMessageA(g_setup.sheet, PSM_SETCURSEL, 2, 0);
+        Answer(page, -1);
+        return;
+    }
+    Answer(page, 0);
+}
+
+INT_PTR CALLBACK DestinationPage(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG: {
+        g_setup.sheet = GetParent(page);
+        CenterWindow(g_setup.sheet);
+        SendDlgItemMessageA(page, IDC_DESTINATION, EM_LIMITTEXT, PathSize - 1, 0);
+        char prompt[sizeof g_setup.title + 64];
+        lstrcpyA(prompt, g_setup.title);
+        lstrcatA(prompt, "のインストール先を指定してください");
+        SetDlgItemTextA(page, IDC_DESTINATION_PROMPT, prompt);
+        SetSheetTitle();
+        return TRUE;
+    }
+    case WM_SET_SHEET_TITLE:
+        SetSheetTitle();
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDC_BROWSE)
+            Browse(page);
+        return TRUE;
+    case WM_NOTIFY:
+        switch (reinterpret_cast<NMHDR*>(lParam)->code) {
+        case PSN_SETACTIVE:
+            PostMessageA(g_setup.sheet, PSM_SETWIZBUTTONS, 0, PSWIZB_NEXT);
+            SetDlgItemTextA(page, IDC_DESTINATION, g_setup.destination);
+            PostMessageA(page, WM_SET_SHEET_TITLE, 0, 0);
+            Answer(page, 0);
+            return TRUE;
+        case PSN_WIZNEXT:
+            OnDestinationNext(page);
+            return TRUE;
+        }
+        return FALSE;
+    }
+    return FALSE;
+}
+
+INT_PTR CALLBACK ShortcutsPage(HWND page, UINT message, WPARAM, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        CheckDlgButton(page, IDC_START_MENU, BST_CHECKED);
+        if (!g_setup.newShell)
+            EnableWindow(GetDlgItem(page, IDC_DESKTOP), FALSE);
+        return TRUE;
+    case WM_SET_SHEET_TITLE:
+        SetSheetTitle();
+        return TRUE;
+    case WM_NOTIFY:
+        switch (reinterpret_cast<NMHDR*>(lParam)->code) {
+        case PSN_SETACTIVE:
+            PostMessageA(g_setup.sheet, PSM_SETWIZBUTTONS, 0, PSWIZB_NEXT);
+            PostMessageA(page, WM_SET_SHEET_TITLE, 0, 0);
+            Answer(page, 0);
+            return TRUE;
+        case PSN_WIZNEXT:
+            g_setup.startMenu = IsDlgButtonChecked(page, IDC_START_MENU) == BST_CHECKED;
+            g_setup.desktop = IsDlgButtonChecked(page, IDC_DESKTOP) == BST_CHECKED;
+            Answer(page, 0);
+            return TRUE;
+        }
+        return FALSE;
+    }
+    return FALSE;
+}
+
+void StartProduct(HWND page)
+{
+    if (LoadInstallEntry(1) == EntryKind::Destination || LoadInstallEntry(1) == EntryKind::System) {
+        SetCurrentDirectoryA(g_setup.destination);
+        // Quoted: an unquoted path with spaces could start another program.
+        char command[PathSize + 2];
+        command[0] = '"';
+        lstrcpyA(command + 1, g_setup.entry.target);
+        lstrcatA(command, "\"");
+        WinExec(command, SW_SHOWNORMAL);
+    }
+    char open[PathSize];
+    ReadScriptValue("Install", "Open", open, sizeof open);
+    if (open[0])
+        ShellExecuteA(page, "open", open, nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+bool CopyPhaseRunning()
+{
+    return g_setup.copyStep <= g_setup.installCount + 3;
+}
+
+// Cancel while files are copied: asked, and then stopped between two steps.
+void OnCopyQueryCancel(HWND page)
+{
+    const bool stop = !CopyPhaseRunning()
+        || MessageBoxA(page, "インストールを中止しますか？", g_setup.title, MB_ICONQUESTION | MB_YESNO) == IDYES;
+    Answer(page, stop ? FALSE : TRUE);
+}
+
+INT_PTR CALLBACK CopyPage(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        g_setup.messageOwner = page;
+        return TRUE;
+    case WM_SET_SHEET_TITLE:
+        SetSheetTitle();
+        return TRUE;
+    case WM_TIMER:
+        if (wParam == CopyTimer) {
+            KillTimer(page, CopyTimer);
+            PostMessageA(page, WM_COMMAND, CopyStepCommand, 0);
+        }
+        return TRUE;
+    case WM_COMMAND:
+        if (wParam == CopyStepCommand && CopyPhaseRunning())
+            RunCopyStep(page);
+        return TRUE;
+    case WM_NOTIFY:
+        switch (reinterpret_cast<NMHDR*>(lParam)->code) {
+        case PSN_SETACTIVE:
+            PostMessageA(g_setup.sheet, PSM_SETWIZBUTTONS, 0, 0);
+            PostMessageA(page, WM_SET_SHEET_TITLE, 0, 0);
+            SetTimer(page, CopyTimer, 300, nullptr);
+            Answer(page, 0);
+            return TRUE;
+        case PSN_WIZFINISH:
+            StartProduct(page);
+            Answer(page, 0);
+            return TRUE;
+        case PSN_QUERYCANCEL:
+            OnCopyQueryCancel(page);
+            return TRUE;
+        }
+        return FALSE;
+    }
+    return FALSE;
+}
+
+} // namespace
+
+void CenterWindow(HWND window)
+{
+    RECT rect;
+    if (!GetWindowRect(window, &rect))
+        return;
+    const int x = (GetSystemMetrics(SM_CXSCREEN) - (rect.right - rect.left)) / 2;
+    const int y = (GetSystemMetrics(SM_CYSCREEN) - (rect.bottom - rect.top)) / 2;
+    SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void RunWizard()
+{
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
+    SetCurrentDirectoryA(g_setup.sourceFolder);
+    static const struct {
+        int id;
+        DLGPROC procedure;
+    } templates[] = {{IDD_PAGE_DESTINATION, DestinationPage}, {IDD_PAGE_SHORTCUTS, ShortcutsPage},
+                     {IDD_PAGE_COPY, CopyPage}};
+    PROPSHEETPAGEA pages[3];
+    ZeroMemory(pages, sizeof pages);
+    for (int i = 0; i < 3; ++i) {
+        pages[i].dwSize = sizeof pages[i];
+        pages[i].hInstance = g_setup.instance;
+        pages[i].pszTemplate = MAKEINTRESOURCEA(templates[i].id);
+        pages[i].pfnDlgProc = templates[i].procedure;
+    }
+    PROPSHEETHEADERA sheet;
+    ZeroMemory(&sheet, sizeof sheet);
+    sheet.dwSize = sizeof sheet;
+    sheet.dwFlags = PSH_WIZARD | PSH_PROPSHEETPAGE | PSH_NOAPPLYNOW;
+    sheet.hInstance = g_setup.instance;
+    sheet.nPages = 3;
+    sheet.ppsp = pages;
+    PropertySheetA(&sheet);
+}
