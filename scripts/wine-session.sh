@@ -83,6 +83,15 @@ ALSA
       flock 9
       make_prefix
     ) 9>"$root/prefix.lock"
+    # T: is a drive of the tests' own; S: a small one, where this runs in
+    # the tests' own mount namespace.
+    mkdir -p "$root/tdrive"
+    ln -sfn "$root/tdrive" "$WINEPREFIX/dosdevices/t:"
+    if [ "${QV_PRIVATE_NETWORK:-}" = 1 ] && [ "$(id -u)" = 0 ]; then
+      mkdir -p "$root/sdrive"
+      mountpoint -q "$root/sdrive" || mount -t tmpfs -o size=64m tmpfs "$root/sdrive"
+      ln -sfn "$root/sdrive" "$WINEPREFIX/dosdevices/s:"
+    fi
     wineserver -p
     # Start Wine's services and the desktop now, with no pipe of a caller
     # open in them: a test runner would otherwise wait for them to end.

@@ -1,5 +1,8 @@
 #include "gui_driver.h"
 
+#include <commctrl.h>
+#include <prsht.h>
+
 std::string WindowsPath(const std::string& unixPath)
 {
     std::string path = "Z:" + unixPath;
@@ -65,6 +68,44 @@ HWND FindMessageBox(DWORD pid, HWND owner, std::string* text)
     if (box && text)
         *text = ControlText(GetDlgItem(box, 0xFFFF));
     return box;
+}
+
+namespace {
+
+struct ChildSearch {
+    int id;
+    HWND found;
+};
+
+BOOL CALLBACK MatchChild(HWND window, LPARAM parameter)
+{
+    ChildSearch* search = reinterpret_cast<ChildSearch*>(parameter);
+    if (GetDlgCtrlID(window) == search->id && IsWindowVisible(window)) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+HWND FindDescendant(HWND top, int id)
+{
+    ChildSearch search = {id, nullptr};
+    if (top)
+        EnumChildWindows(top, MatchChild, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND FindWizard(DWORD pid)
+{
+    return FindTopLevel(pid, "#32770", 12324); // the wizard's Next button
+}
+
+void PressWizardButton(HWND sheet, int button)
+{
+    PostMessageA(sheet, PSM_PRESSBUTTON, button, 0);
+    PostMessageA(sheet, WM_NULL, 0, 0);
 }
 
 std::string ControlText(HWND control)

@@ -29,6 +29,14 @@ HWND FindProcessWindow(DWORD pid, const char* className);
 // A visible message box of process `pid` owned by `owner`, and its text.
 HWND FindMessageBox(DWORD pid, HWND owner, std::string* text);
 
+// A visible window anywhere below `top` with control identifier `id`.
+HWND FindDescendant(HWND top, int id);
+// The wizard frame of process `pid` (a property sheet with a Next button).
+HWND FindWizard(DWORD pid);
+// Presses a wizard button (PSBTN_*) and nudges the sheet, which under Wine
+// would otherwise wait for another message.
+void PressWizardButton(HWND sheet, int button);
+
 std::string ControlText(HWND control);
 std::vector<std::string> ListBoxLines(HWND listBox);
 void SetControlText(HWND dialog, int id, const char* text);

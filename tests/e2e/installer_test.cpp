@@ -1,0 +1,386 @@
+// installer.exe under Wine, driven the way a user drives it: a product with a
+// Japanese name installed from a test script onto a drive of the test's own,
+// then removed again with "/r".
+#include <gtest/gtest.h>
+
+#include <objbase.h>
+#include <shlobj.h>
+#include <commctrl.h>
+#include <prsht.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "gui_driver.h"
+
+namespace {
+
+const char Title[] = "テスト表示ソフト"; // 表 ends in the "\" code
+const char UninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const char ShellFolders[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+enum { Prompt = 1000, Destination = 1001, StartMenu = 1006, DesktopBox = 1005, CopyStatus = 1008,
+       RemovalNote = 1012, UninstallStatus = 1010, FinishButton = 12325 };
+
+std::string ShellFolder(const char* name)
+{
+    char folder[MAX_PATH] = {};
+    DWORD size = sizeof folder;
+    RegGetValueA(HKEY_CURRENT_USER, ShellFolders, name, RRF_RT_REG_SZ, nullptr, folder, &size);
+    return folder;
+}
+
+bool Exists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void WriteFileText(const std::string& path, const char* text)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written;
+    WriteFile(file, text, DWORD(strlen(text)), &written, nullptr);
+    CloseHandle(file);
+}
+
+std::string ReadFileText(const std::string& path)
+{
+    std::string text;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    char buffer[4096];
+    DWORD read;
+    while (file != INVALID_HANDLE_VALUE && ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read)
+        text.append(buffer, read);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return text;
+}
+
+// Deletes a folder and everything in it.
+void RemoveTree(const std::string& folder)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            std::string path = folder + "\\" + name;
+            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(path);
+            else
+                DeleteFileA(path.c_str());
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(folder.c_str());
+}
+
+struct Link {
+    std::string target, arguments, workingDirectory;
+};
+
+bool ReadLink(const std::string& path, Link* link)
+{
+    IShellLinkA* shellLink = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                reinterpret_cast<void**>(&shellLink))))
+        return false;
+    IPersistFile* file = nullptr;
+    shellLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file));
+    WCHAR wide[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
+    bool loaded = SUCCEEDED(file->Load(wide, STGM_READ));
+    char text[MAX_PATH] = {};
+    shellLink->GetPath(text, sizeof text, nullptr, SLGP_RAWPATH);
+    link->target = text;
+    shellLink->GetArguments(text, sizeof text);
+    link->arguments = text;
+    shellLink->GetWorkingDirectory(text, sizeof text);
+    link->workingDirectory = text;
+    file->Release();
+    shellLink->Release();
+    return loaded;
+}
+
+class InstallerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        CoInitialize(nullptr);
+        static int serial;
+        source_ = "C:\\qvsetup-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial) + "\\";
+        CreateDirectoryA(source_.c_str(), nullptr);
+        CreateDirectoryA((source_ + "sub").c_str(), nullptr);
+        CreateDirectoryA((source_ + "sub\\data").c_str(), nullptr);
+        ASSERT_TRUE(CopyFileA(WindowsPath(INSTALLER_EXE).c_str(), (source_ + "SETUP.EXE").c_str(), FALSE));
+        ASSERT_TRUE(CopyFileA(WindowsPath(FAKE_PRODUCT_EXE).c_str(), (source_ + "tools.exe").c_str(), FALSE));
+        WriteFileText(source_ + "readme.txt", "read me");
+        WriteFileText(source_ + "sub\\data\\x.dat", "data");
+        WriteFileText(source_ + "ro.txt", "read-only at the source");
+        SetFileAttributesA((source_ + "ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+        WriteFileText(source_ + "qvtestlib.dll", "a shared library");
+        destination_ = std::string("T:\\") + Title + "\\";
+        Cleanup();
+        Script("Install", "Title", Title);
+        Script("Install", "Folder", Title);
+        Script("Install", "1", "tools.exe");
+        Script("Install", "2", "readme.txt");
+        Script("Install", "3", "sub\\data\\x.dat");
+        Script("Install", "4", "ro.txt");
+        Script("Install", "5", ",old.dll");
+        Script("Install", "6", "qvtestlib.dll,s!qvtestlib.dll");
+        Script("Install", "Open", "tools.exe");
+        Script("Group", "1", "ツール,tools.exe,/s");
+        Script("Group", "2", "読んでね,readme.txt");
+        Script("Reg", "1", "HKEY_CURRENT_USER\\Software\\QvTest\\Options");
+        Script("Reg", "2", "hkey_current_user\\Software\\QvTest");
+        Script("Reg", "3", "HKEY_CURRENT_USER\\");
+    }
+
+    void TearDown() override
+    {
+        for (PROCESS_INFORMATION& process : processes_) {
+            if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT)
+                TerminateProcess(process.hProcess, 99);
+            CloseHandle(process.hProcess);
+            CloseHandle(process.hThread);
+        }
+        Cleanup();
+        RemoveTree(source_.substr(0, source_.size() - 1));
+        CoUninitialize();
+    }
+
+    void Cleanup()
+    {
+        RemoveTree(destination_.substr(0, destination_.size() - 1));
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, (std::string(UninstallKey) + Title).c_str());
+        RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\QvTest");
+        RemoveTree(ShellFolder("Programs") + "\\" + Title);
+        DeleteFileA((ShellFolder("Startup") + "\\" + Title + ".lnk").c_str());
+        DeleteFileA((ShellFolder("Desktop") + "\\" + Title + ".lnk").c_str());
+        DeleteFileA((ShellFolder("Programs") + "\\" + Title + ".lnk").c_str());
+        char system[MAX_PATH];
+        GetSystemDirectoryA(system, sizeof system);
+        DeleteFileA((std::string(system) + "\\qvtestlib.dll").c_str());
+    }
+
+    void Script(const char* section, const char* key, const char* value)
+    {
+        WritePrivateProfileStringA(section, key, value, (source_ + "SETUP.INF").c_str());
+    }
+
+    DWORD Start(const std::string& program, const std::string& arguments = "")
+    {
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process = {};
+        std::string commandLine = "\"" + program + "\"" + (arguments.empty() ? "" : " " + arguments);
+        EXPECT_TRUE(CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                   nullptr, &startup, &process));
+        processes_.push_back(process);
+        return process.dwProcessId;
+    }
+
+    HWND StartWizard()
+    {
+        pid_ = Start(source_ + "SETUP.EXE");
+        HWND sheet = nullptr;
+        EXPECT_TRUE(WaitFor([&] { return (sheet = FindWizard(pid_)) != nullptr && FindDescendant(sheet, Destination); }));
+        return sheet;
+    }
+
+    // Sets the destination and presses Next; returns the text of the
+    // message box that answers, or "" when none does.
+    std::string TryDestination(HWND sheet, const std::string& destination, DWORD waitMs = 1500)
+    {
+        SendMessageA(FindDescendant(sheet, Destination), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(destination.c_str()));
+        PressWizardButton(sheet, PSBTN_NEXT);
+        std::string text;
+        HWND box = nullptr;
+        if (!WaitFor([&] { return (box = FindMessageBox(pid_, sheet, &text)) != nullptr; }, waitMs))
+            return "";
+        lastBox_ = box;
+        return text;
+    }
+
+    void Answer(int button)
+    {
+        PostMessageA(lastBox_, WM_COMMAND, button, 0);
+        HWND box = lastBox_;
+        WaitFor([&] { return !IsWindow(box); });
+    }
+
+    // Dismisses the message boxes that `pid` shows until `done` holds,
+    // collecting their texts.
+    template <typename Done> bool AnswerMessagesUntil(DWORD pid, Done done, std::vector<std::string>* texts,
+                                                      DWORD timeoutMs = 30000)
+    {
+        return WaitFor([&] {
+            std::string text;
+            if (HWND box = FindMessageBox(pid, nullptr, &text)) {
+                texts->push_back(text);
+                PostMessageA(box, WM_COMMAND, IDOK, 0);
+                WaitFor([&] { return !IsWindow(box); }, 3000);
+            }
+            return done();
+        }, timeoutMs);
+    }
+
+    bool WaitForExit(DWORD pid, DWORD timeoutMs = 15000)
+    {
+        for (PROCESS_INFORMATION& process : processes_) {
+            if (process.dwProcessId == pid)
+                return WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0;
+        }
+        return false;
+    }
+
+    std::string source_, destination_;
+    std::vector<PROCESS_INFORMATION> processes_;
+    DWORD pid_ = 0;
+    HWND lastBox_ = nullptr;
+};
+
+TEST_F(InstallerTest, InstallsAJapaneseProductAndRemovesItAgain)
+{
+    // An earlier version's file that a deletion entry removes.
+    CreateDirectoryA(destination_.c_str(), nullptr);
+    WriteFileText(destination_ + "old.dll", "old");
+    HKEY options;
+    RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\QvTest\\Options\\Deeper", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                    &options, nullptr);
+    RegCloseKey(options);
+    RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\QvTest\\Keep", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &options,
+                    nullptr);
+    RegCloseKey(options);
+
+    HWND sheet = StartWizard();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(ControlText(FindDescendant(sheet, Prompt)), std::string(Title) + "のインストール先を指定してください");
+    EXPECT_TRUE(WaitFor([&] { return ControlText(sheet) == std::string(Title) + "のインストール"; }, 3000))
+        << ControlText(sheet);
+    EXPECT_EQ(ControlText(FindDescendant(sheet, Destination)), std::string("C:\\Program Files\\") + Title + "\\");
+
+    EXPECT_EQ(TryDestination(sheet, std::string("T:\\") + Title), "");
+    HWND startMenu = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (startMenu = FindDescendant(sheet, StartMenu)) != nullptr; }));
+    EXPECT_TRUE(IsChecked(GetParent(startMenu), StartMenu));
+    EXPECT_FALSE(IsChecked(GetParent(startMenu), DesktopBox));
+    PressWizardButton(sheet, PSBTN_NEXT);
+
+    ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(GetDlgItem(sheet, FinishButton)) && IsWindowVisible(GetDlgItem(sheet, FinishButton)); }, 30000));
+    EXPECT_EQ(ControlText(FindDescendant(sheet, CopyStatus)), "インストールが完了しました。「完了」を押すと起動します。");
+    EXPECT_NE(FindDescendant(sheet, RemovalNote), nullptr);
+
+    // Files, folders, the read-only mark gone, the deletion entry done.
+    for (const char* file : {"SETUP.EXE", "SETUP.INF", "tools.exe", "readme.txt", "sub\\data\\x.dat", "ro.txt"})
+        EXPECT_TRUE(Exists(destination_ + file)) << file;
+    EXPECT_EQ(GetFileAttributesA((destination_ + "ro.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    EXPECT_FALSE(Exists(destination_ + "old.dll"));
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, sizeof system);
+    const std::string systemLibrary = std::string(system) + "\\qvtestlib.dll";
+    EXPECT_TRUE(Exists(systemLibrary));
+
+    // The Start-menu folder and its links; no desktop link.
+    const std::string group = ShellFolder("Programs") + "\\" + Title + "\\";
+    Link link;
+    ASSERT_TRUE(ReadLink(group + "ツール.lnk", &link));
+    EXPECT_EQ(link.target, destination_ + "tools.exe");
+    EXPECT_EQ(link.arguments, "/s");
+    EXPECT_EQ(link.workingDirectory, destination_);
+    ASSERT_TRUE(ReadLink(group + "読んでね.lnk", &link));
+    EXPECT_EQ(link.target, destination_ + "readme.txt");
+    EXPECT_FALSE(Exists(ShellFolder("Desktop") + "\\" + Title + ".lnk"));
+
+    // The entry in the list of installed programs, its command quoted.
+    char value[MAX_PATH] = {};
+    DWORD size = sizeof value;
+    const std::string entry = std::string(UninstallKey) + Title;
+    ASSERT_EQ(RegGetValueA(HKEY_LOCAL_MACHINE, entry.c_str(), "UninstallString", RRF_RT_REG_SZ, nullptr, value, &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(std::string(value), "\"" + destination_ + "SETUP.EXE\" /r");
+    size = sizeof value;
+    RegGetValueA(HKEY_LOCAL_MACHINE, entry.c_str(), "DisplayName", RRF_RT_REG_SZ, nullptr, value, &size);
+    EXPECT_STREQ(value, Title);
+
+    // Finish starts the product in its folder, then opens "Open".
+    PressWizardButton(sheet, PSBTN_FINISH);
+    ASSERT_TRUE(WaitForExit(pid_));
+    EXPECT_TRUE(WaitFor([&] { return ReadFileText(destination_ + "started.txt") == "started \r\nstarted \r\n"; }))
+        << ReadFileText(destination_ + "started.txt");
+
+    // The user's own file, and a help index the help viewer left.
+    CreateDirectoryA((destination_ + "user").c_str(), nullptr);
+    WriteFileText(destination_ + "user\\notes.txt", "mine");
+    WriteFileText(destination_ + "TOOLS.GID", "index");
+    DeleteFileA((destination_ + "started.txt").c_str());
+
+    // "/r": the confirmation, then the copy in the System folder does the work.
+    const DWORD request = Start(destination_ + "SETUP.EXE", "/r");
+    std::string text;
+    HWND box = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (box = FindMessageBox(request, nullptr, &text)) != nullptr; }));
+    EXPECT_EQ(text, std::string(Title) + "を削除します。");
+    EXPECT_EQ(ControlText(box), Title);
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(WaitForExit(request));
+
+    const std::string copy = std::string(system) + "\\SETUP.EXE";
+    EXPECT_TRUE(Exists(copy));
+    HWND window = nullptr;
+    DWORD copyPid = 0;
+    ASSERT_TRUE(WaitFor([&] { return (window = FindWindowA("#32770", (std::string(Title) + "の削除").c_str())) != nullptr; }));
+    GetWindowThreadProcessId(window, &copyPid);
+    // The copy's messages: the bad "Reg" values and the folder that still
+    // holds the user's file.
+    std::vector<std::string> messages;
+    ASSERT_TRUE(AnswerMessagesUntil(copyPid, [&] { return IsWindowEnabled(GetDlgItem(window, IDCANCEL)) != FALSE; },
+                                    &messages));
+    EXPECT_NE(std::find(messages.begin(), messages.end(), "Regセクションがおかしいです。"), messages.end());
+    EXPECT_NE(std::find(messages.begin(), messages.end(),
+                        destination_ + "user - ディレクトリの削除に失敗しました"), messages.end());
+    EXPECT_EQ(ControlText(GetDlgItem(window, UninstallStatus)),
+              destination_ + " にはまだファイルが残っています。後で削除してください。");
+
+    HKEY key;
+    EXPECT_NE(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\QvTest\\Options", 0, KEY_READ, &key), ERROR_SUCCESS);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\QvTest\\Keep", 0, KEY_READ, &key), ERROR_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, entry.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+    for (const char* file : {"SETUP.EXE", "SETUP.INF", "tools.exe", "readme.txt", "sub\\data\\x.dat", "ro.txt",
+                             "TOOLS.GID"})
+        EXPECT_FALSE(Exists(destination_ + file)) << file;
+    EXPECT_FALSE(Exists(destination_ + "sub"));
+    EXPECT_TRUE(Exists(destination_ + "user\\notes.txt"));
+    EXPECT_TRUE(Exists(systemLibrary));
+    EXPECT_FALSE(Exists(group));
+
+    // Closing the window schedules the copy's own deletion at restart.
+    PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+    HANDLE copyProcess = OpenProcess(SYNCHRONIZE, FALSE, copyPid);
+    EXPECT_EQ(WaitForSingleObject(copyProcess, 10000), WAIT_OBJECT_0);
+    CloseHandle(copyProcess);
+    char pending[4096] = {};
+    size = sizeof pending;
+    ASSERT_EQ(RegGetValueA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager",
+                           "PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, pending, &size),
+              ERROR_SUCCESS);
+    bool listed = false;
+    for (const char* p = pending; *p; p += strlen(p) + 1)
+        listed = listed || lstrcmpiA(p, ("\\??\\" + copy).c_str()) == 0;
+    EXPECT_TRUE(listed);
+    EXPECT_TRUE(Exists(copy));
+
+    // A restart of Windows removes it.
+    const DWORD boot = Start(std::string(system) + "\\wineboot.exe", "-r");
+    ASSERT_TRUE(WaitForExit(boot, 60000));
+    EXPECT_TRUE(WaitFor([&] { return !Exists(copy); }));
+    DeleteFileA(systemLibrary.c_str());
+}
+
+} // namespace
