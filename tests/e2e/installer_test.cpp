@@ -384,3 +384,121 @@ TEST_F(InstallerTest, InstallsAJapaneseProductAndRemovesItAgain)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(InstallerTest, RefusesDestinationsItCannotUse)
+{
+    WriteFileText("T:\\blocker", "a file where a folder should go");
+    HWND sheet = StartWizard();
+    ASSERT_NE(sheet, nullptr);
+    const std::string root = "ルートディレクトリにはインストールできません。";
+    const std::string noDrive = "「C:\\Soft」のように、ドライブ名も含めた正しいパス名を指定してください。";
+    const struct {
+        const char* destination;
+        std::string message;
+    } cases[] = {
+        {"C:", root}, {"T:\\", root}, {"\\", root}, {"", root},
+        {"Soft", noDrive}, {"\\\\server\\share\\Soft", noDrive},
+        {"T:\\blocker\\Soft", "T:\\blocker - 同じ名前のファイルが既に存在するのでフォルダが作成できません。"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(TryDestination(sheet, c.destination), c.message) << c.destination;
+        Answer(IDOK);
+        // Still on the first page, the text as typed.
+        EXPECT_EQ(ControlText(FindDescendant(sheet, Destination)), c.destination);
+    }
+    DeleteFileA("T:\\blocker");
+
+    // A small drive: the question shows the free megabytes; No stays.
+    if (GetDriveTypeA("S:\\") != DRIVE_NO_ROOT_DIR) {
+        ULARGE_INTEGER available, total, free;
+        ASSERT_TRUE(GetDiskFreeSpaceExA("S:\\", &available, &total, &free));
+        const std::string question = TryDestination(sheet, "S:\\Small");
+        EXPECT_EQ(question, "指定されたドライブの残り容量が " + std::to_string(free.QuadPart / 1048576)
+                                + "メガバイトしかありません。かまわずにインストールしますか？");
+        EXPECT_EQ(ControlText(lastBox_), Title);
+        Answer(IDNO);
+        EXPECT_NE(FindDescendant(sheet, Destination), nullptr);
+        EXPECT_FALSE(Exists("S:\\Small")); // the trial folder is gone again
+    }
+    PressWizardButton(sheet, PSBTN_CANCEL);
+    EXPECT_TRUE(WaitForExit(pid_));
+}
+
+TEST_F(InstallerTest, ReportsATargetInUseAndEndsWithTheErrorText)
+{
+    CreateDirectoryA(destination_.c_str(), nullptr);
+    WriteFileText(destination_ + "tools.exe", "held open");
+    HANDLE held = CreateFileA((destination_ + "tools.exe").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    Script("Install", "6", nullptr);
+    HWND sheet = StartWizard();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(TryDestination(sheet, destination_), "");
+    ASSERT_TRUE(WaitFor([&] { return FindDescendant(sheet, StartMenu) != nullptr; }));
+    PressWizardButton(sheet, PSBTN_NEXT);
+    std::vector<std::string> messages;
+    ASSERT_TRUE(AnswerMessagesUntil(pid_, [&] { return IsWindowVisible(GetDlgItem(sheet, FinishButton)) != FALSE; },
+                                    &messages));
+    CloseHandle(held);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], destination_ + "tools.exe は他で使用中のため上書きできません。");
+    EXPECT_EQ(ControlText(FindDescendant(sheet, CopyStatus)),
+              "インストール中にエラーが発生しました。イントール先を変更するなどしてもう一度インストールしなおすことをお勧めします。");
+    EXPECT_TRUE(Exists(destination_ + "readme.txt")); // the others were copied
+    PressWizardButton(sheet, PSBTN_CANCEL);
+    EXPECT_TRUE(WaitForExit(pid_));
+}
+
+TEST_F(InstallerTest, AResidentProductSkipsTheShortcutPageAndStartsWithWindows)
+{
+    Script("Install", "TSR", "1");
+    Script("Install", "6", nullptr);
+    Script("Install", "Open", nullptr);
+    Script("Group", nullptr, nullptr);
+    HWND sheet = StartWizard();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(TryDestination(sheet, destination_), "");
+    ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(GetDlgItem(sheet, FinishButton)) != FALSE; }, 30000));
+    EXPECT_EQ(FindDescendant(sheet, StartMenu), nullptr); // never shown
+    Link link;
+    ASSERT_TRUE(ReadLink(ShellFolder("Startup") + "\\" + Title + ".lnk", &link));
+    EXPECT_EQ(link.target, destination_ + "tools.exe");
+    ASSERT_TRUE(ReadLink(ShellFolder("Programs") + "\\" + Title + ".lnk", &link));
+    EXPECT_EQ(link.target, destination_ + "tools.exe");
+    PressWizardButton(sheet, PSBTN_CANCEL);
+    EXPECT_TRUE(WaitForExit(pid_));
+}
+
+TEST_F(InstallerTest, BeforeWindows4ItUsesProgramManager)
+{
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\SETUP.EXE", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("nt351"), 6);
+    RegCloseKey(key);
+    Script("Install", "6", nullptr);
+    Script("Install", "Open", nullptr);
+    Script("Group", nullptr, nullptr);
+    HWND sheet = StartWizard();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(TryDestination(sheet, destination_), "");
+    HWND startMenu = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (startMenu = FindDescendant(sheet, StartMenu)) != nullptr; }));
+    EXPECT_FALSE(IsEnabled(GetParent(startMenu), DesktopBox));
+    PressWizardButton(sheet, PSBTN_NEXT);
+    ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(GetDlgItem(sheet, FinishButton)) != FALSE; }, 30000));
+    EXPECT_EQ(FindDescendant(sheet, RemovalNote), nullptr); // stays hidden
+    // Program Manager made the group with the product's item.
+    const std::string group = ShellFolder("Programs") + "\\" + Title;
+    EXPECT_TRUE(WaitFor([&] { return Exists(group + "\\" + Title + ".lnk"); }));
+    PostMessageA(FindWindowA(nullptr, Title), WM_CLOSE, 0, 0); // the group window Program Manager opened
+    PressWizardButton(sheet, PSBTN_CANCEL);
+    EXPECT_TRUE(WaitForExit(pid_));
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\SETUP.EXE");
+}
+
+} // namespace

@@ -1,0 +1,109 @@
+// Parts of installer against Wine's real files and DDE-free helpers.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "folders.h"
+#include "restart_delete.h"
+#include "setup_state.h"
+#include "shortcuts.h"
+
+namespace {
+
+std::string TempFolder()
+{
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    std::string folder = std::string(temp) + "qvinst-" + std::to_string(GetCurrentProcessId()) + "\\";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    return folder;
+}
+
+std::string ReadAll(const std::string& path)
+{
+    std::string text;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    char buffer[4096];
+    DWORD read;
+    while (file != INVALID_HANDLE_VALUE && ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read)
+        text.append(buffer, read);
+    CloseHandle(file);
+    return text;
+}
+
+void Write(const std::string& path, const std::string& text)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written;
+    WriteFile(file, text.data(), DWORD(text.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+TEST(DeleteAtRestart, WininitKeepsEveryPendingDeletionAndReplacesTheEndMark)
+{
+    const std::string folder = TempFolder();
+    const std::string ini = folder + "WININIT.INI";
+    const std::string victim = folder + "victim.exe";
+    Write(victim, "x");
+    Write(ini, "[Rename]\r\nNUL=C:\\TEMP\\A.TMP\r\nNUL=C:\\TEMP\\B.TMP\r\n\x1a");
+    ASSERT_TRUE(ScheduleDeletionInWininit(victim.c_str(), ini.c_str()));
+    char shortPath[MAX_PATH];
+    GetShortPathNameA(victim.c_str(), shortPath, sizeof shortPath);
+    EXPECT_EQ(ReadAll(ini),
+              "[Rename]\r\nNUL=C:\\TEMP\\A.TMP\r\nNUL=C:\\TEMP\\B.TMP\r\nNUL=" + std::string(shortPath) + "\r\n");
+
+    // Without WININIT.INI nothing is created.
+    DeleteFileA(ini.c_str());
+    EXPECT_FALSE(ScheduleDeletionInWininit(victim.c_str(), ini.c_str()));
+    EXPECT_EQ(GetFileAttributesA(ini.c_str()), INVALID_FILE_ATTRIBUTES);
+    DeleteFileA(victim.c_str());
+    RemoveDirectoryA(folder.c_str());
+}
+
+TEST(Folders, CreateFolderPathStopsAtAFileAndLeavesThePathAsItWas)
+{
+    const std::string folder = TempFolder();
+    g_setup.messageOwner = nullptr;
+    char path[PathSize];
+    lstrcpyA(path, (folder + "A\\B\\").c_str());
+    ASSERT_TRUE(CreateFolderPath(path));
+    EXPECT_STREQ(path, (folder + "A\\B\\").c_str());
+    EXPECT_NE(GetFileAttributesA((folder + "A\\B").c_str()), INVALID_FILE_ATTRIBUTES);
+    char root[] = "C:\\";
+    EXPECT_TRUE(CreateFolderLevel(root));
+
+    // A read-only file is deleted after its mark is cleared; a missing one is no failure.
+    const std::string file = folder + "A\\ro.txt";
+    Write(file, "r");
+    SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_TRUE(DeleteFileReported(file.c_str()));
+    EXPECT_EQ(GetFileAttributesA(file.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(DeleteFileReported(file.c_str()));
+    RemoveDirectoryA((folder + "A\\B").c_str());
+    RemoveDirectoryA((folder + "A").c_str());
+    RemoveDirectoryA(folder.c_str());
+}
+
+TEST(Progman, AddItemCommandsUseTheShortPathAndKeepTheArguments)
+{
+    const std::string folder = TempFolder();
+    CreateDirectoryA((folder + "Long Folder Name").c_str(), nullptr);
+    const std::string program = folder + "Long Folder Name\\SETUP.EXE";
+    Write(program, "x");
+    char shortPath[MAX_PATH];
+    GetShortPathNameA(program.c_str(), shortPath, sizeof shortPath);
+    char command[PathSize];
+    ASSERT_TRUE(BuildAddItemCommand((program + ",/r").c_str(), "SETUP.EXEの削除", command, sizeof command));
+    EXPECT_EQ(std::string(command), "[AddItem(\"" + std::string(shortPath) + " /r\",\"SETUP.EXEの削除\")]");
+    ASSERT_TRUE(BuildAddItemCommand(program.c_str(), "Tools", command, sizeof command));
+    EXPECT_EQ(std::string(command), "[AddItem(\"" + std::string(shortPath) + "\",\"Tools\")]");
+    // A command that would not fit its 260-byte buffer is not sent at all.
+    EXPECT_FALSE(BuildAddItemCommand(program.c_str(), std::string(250, 'c').c_str(), command, sizeof command));
+    DeleteFileA(program.c_str());
+    RemoveDirectoryA((folder + "Long Folder Name").c_str());
+    RemoveDirectoryA(folder.c_str());
+}
+
+} // namespace
