@@ -30,6 +30,13 @@ scripts/in-private-network.sh bash -c '
     esac
     touch "$QV_SHOT_DIR/$name.done"
   done
+  wine build/win/tests/e2e/installer_e2e_tests.exe --gtest_also_run_disabled_tests \
+       --gtest_filter=InstallerPoser.DISABLED_ForScreenshots | while read -r word name x y w h; do
+    [ "$word" = SHOT ] || continue
+    h=${h%$'"'"'\r'"'"'}
+    shoot "$name" $((x - 8)) $((y - 8)) $((w + 16)) $((h + 16))
+    touch "$QV_SHOT_DIR/$name.done"
+  done
   scripts/wine-session.sh stop "$root"
 '
 ls -la docs

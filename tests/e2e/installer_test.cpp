@@ -502,3 +502,70 @@ TEST_F(InstallerTest, BeforeWindows4ItUsesProgramManager)
 }
 
 } // namespace
+
+namespace {
+
+// Not a test: shows the installer's windows one after the other for
+// scripts/screenshots.sh, which takes a picture of each as it is announced.
+class InstallerPoser : public InstallerTest {
+protected:
+    void Pose(const char* name, HWND window)
+    {
+        RECT rect = {0, 0, 1024, 768};
+        if (window)
+            GetWindowRect(window, &rect);
+        printf("SHOT %s %ld %ld %ld %ld\n", name, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
+        fflush(stdout);
+        const std::string done = WindowsPath(getenv("QV_SHOT_DIR")) + "\\" + name + ".done";
+        WaitFor([&] { return Exists(done); }, 30000);
+    }
+};
+
+TEST_F(InstallerPoser, DISABLED_ForScreenshots)
+{
+    if (!getenv("QV_SHOT_DIR"))
+        GTEST_SKIP();
+    Script("Reg", "2", nullptr);
+    HWND sheet = StartWizard();
+    ASSERT_NE(sheet, nullptr);
+    Sleep(500);
+    Pose("installer-destination", sheet);
+
+    PostMessageA(FindDescendant(sheet, 1002), BM_CLICK, 0, 0);
+    HWND browse = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (browse = FindWindowA("#32770", "参照")) != nullptr; }));
+    Sleep(500);
+    Pose("installer-browse", browse);
+    PostMessageA(browse, WM_COMMAND, IDCANCEL, 0);
+    WaitFor([&] { return !IsWindow(browse); });
+
+    EXPECT_EQ(TryDestination(sheet, destination_), "");
+    ASSERT_TRUE(WaitFor([&] { return FindDescendant(sheet, StartMenu) != nullptr; }));
+    Sleep(300);
+    Pose("installer-shortcuts", sheet);
+    PressWizardButton(sheet, PSBTN_NEXT);
+    ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(GetDlgItem(sheet, FinishButton)) != FALSE; }, 30000));
+    Sleep(300);
+    Pose("installer-done", sheet);
+    PressWizardButton(sheet, PSBTN_CANCEL);
+    ASSERT_TRUE(WaitForExit(pid_));
+
+    WriteFileText(destination_ + "notes.txt", "mine");
+    const DWORD request = Start(destination_ + "SETUP.EXE", "/r");
+    HWND box = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (box = FindMessageBox(request, nullptr, nullptr)) != nullptr; }));
+    Sleep(300);
+    Pose("uninstall-confirm", box);
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    HWND window = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (window = FindWindowA("#32770", (std::string(Title) + "の削除").c_str())) != nullptr; }));
+    DWORD copyPid = 0;
+    GetWindowThreadProcessId(window, &copyPid);
+    std::vector<std::string> messages;
+    AnswerMessagesUntil(copyPid, [&] { return IsWindowEnabled(GetDlgItem(window, IDCANCEL)) != FALSE; }, &messages);
+    Sleep(300);
+    Pose("uninstall-done", window);
+    PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+}
+
+} // namespace
