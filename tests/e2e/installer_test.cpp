@@ -569,3 +569,98 @@ TEST_F(InstallerPoser, DISABLED_ForScreenshots)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(InstallerTest, InstallsAndRemovesQuorvaneFromItsDistribution)
+{
+    const std::string dist = "C:\\qvdist-" + std::to_string(GetCurrentProcessId()) + "\\";
+    const std::string installed = "T:\\Quorvane\\";
+    RemoveTree(installed.substr(0, installed.size() - 1));
+    CreateDirectoryA(dist.c_str(), nullptr);
+    for (const char* file : {"SETUP.EXE", "SETUP.INF", "quorvane.exe", "voice.dat", "readme.txt"})
+        ASSERT_TRUE(CopyFileA((WindowsPath(QV_DIST_DIR) + "\\" + file).c_str(), (dist + file).c_str(), FALSE)) << file;
+    // quorvane will start at Finish: never towards its public default server.
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\veskar\\quorvane");
+    RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\veskar\\quorvane", "Server", REG_SZ, "127.0.0.1", 10);
+
+    pid_ = Start(dist + "SETUP.EXE");
+    HWND sheet = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (sheet = FindWizard(pid_)) != nullptr && FindDescendant(sheet, Destination); }));
+    EXPECT_EQ(TryDestination(sheet, installed), "");
+    // Resident: straight to the copy page.
+    ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(GetDlgItem(sheet, FinishButton)) != FALSE; }, 30000));
+    EXPECT_EQ(ControlText(FindDescendant(sheet, CopyStatus)), "インストールが完了しました。「完了」を押すと起動します。");
+    for (const char* file : {"SETUP.EXE", "SETUP.INF", "quorvane.exe", "voice.dat", "readme.txt"})
+        EXPECT_TRUE(Exists(installed + file)) << file;
+    Link link;
+    ASSERT_TRUE(ReadLink(ShellFolder("Startup") + "\\Quorvane.lnk", &link));
+    EXPECT_EQ(link.target, installed + "quorvane.exe");
+
+    PressWizardButton(sheet, PSBTN_FINISH);
+    ASSERT_TRUE(WaitForExit(pid_));
+    HWND quorvane = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (quorvane = FindWindowA("Quorvane", "Quorvane")) != nullptr; }));
+    DWORD quorvanePid = 0;
+    GetWindowThreadProcessId(quorvane, &quorvanePid);
+    HANDLE quorvaneProcess = OpenProcess(SYNCHRONIZE, FALSE, quorvanePid);
+    PostMessageA(quorvane, WM_COMMAND, 40001, 0);
+    EXPECT_EQ(WaitForSingleObject(quorvaneProcess, 10000), WAIT_OBJECT_0);
+    CloseHandle(quorvaneProcess);
+    if (HWND notepad = FindWindowA("Notepad", nullptr)) // readme.txt, opened at Finish
+        PostMessageA(notepad, WM_CLOSE, 0, 0);
+
+    const DWORD request = Start(installed + "SETUP.EXE", "/r");
+    std::string text;
+    HWND box = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (box = FindMessageBox(request, nullptr, &text)) != nullptr; }));
+    EXPECT_EQ(text, "Quorvaneを削除します。まだ常駐している場合は、今すぐ終了させてからOKボタンを押してください。");
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    HWND window = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (window = FindWindowA("#32770", "Quorvaneの削除")) != nullptr; }));
+    DWORD copyPid = 0;
+    GetWindowThreadProcessId(window, &copyPid);
+    std::vector<std::string> messages;
+    ASSERT_TRUE(AnswerMessagesUntil(copyPid, [&] { return IsWindowEnabled(GetDlgItem(window, IDCANCEL)) != FALSE; },
+                                    &messages));
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(ControlText(GetDlgItem(window, UninstallStatus)), "Quorvaneは正常に削除されました。");
+    PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_FALSE(Exists(installed));
+    EXPECT_FALSE(Exists(ShellFolder("Startup") + "\\Quorvane.lnk"));
+    EXPECT_FALSE(Exists(ShellFolder("Programs") + "\\Quorvane.lnk"));
+    HKEY key;
+    EXPECT_NE(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\veskar\\quorvane", 0, KEY_READ, &key), ERROR_SUCCESS);
+    RemoveTree(dist.substr(0, dist.size() - 1));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(InstallerTest, CancelWhileCopyingAsksFirst)
+{
+    Script("Install", "6", nullptr);
+    Script("Install", "Open", nullptr);
+    HWND sheet = StartWizard();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(TryDestination(sheet, destination_), "");
+    ASSERT_TRUE(WaitFor([&] { return FindDescendant(sheet, StartMenu) != nullptr; }));
+    PressWizardButton(sheet, PSBTN_NEXT);
+    ASSERT_TRUE(WaitFor([&] { return FindDescendant(sheet, CopyStatus) != nullptr; }));
+    // Before the first step has run (the page waits 300 ms).
+    PressWizardButton(sheet, PSBTN_CANCEL);
+    std::string text;
+    HWND box = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (box = FindMessageBox(pid_, sheet, &text)) != nullptr; }));
+    EXPECT_EQ(text, "インストールを中止しますか？");
+    PostMessageA(box, WM_COMMAND, IDNO, 0);
+    // No: the copy phase goes on to its end.
+    ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(GetDlgItem(sheet, FinishButton)) != FALSE; }, 30000));
+    EXPECT_TRUE(Exists(destination_ + "ro.txt"));
+    // Once it is over, Cancel simply closes.
+    PressWizardButton(sheet, PSBTN_CANCEL);
+    EXPECT_TRUE(WaitForExit(pid_));
+}
+
+} // namespace
