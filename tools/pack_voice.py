@@ -26,11 +26,11 @@ def minimal_wav(path):
 def main():
     if len(sys.argv) < 3:
         sys.exit(__doc__)
-    output, specs = sys.argv[1], sys.argv[2:]
+    output, arguments = sys.argv[1], sys.argv[2:]
     clips = []
     formats = set()
-    for spec in specs:
-        name, path = spec.split("=", 1)
+    for argument in arguments:
+        name, path = argument.split("=", 1)
         if not name.isascii() or len(name) > 11:
             sys.exit(f"bad clip name {name!r}: at most 11 ASCII characters")
         sample_format, image = minimal_wav(path)

@@ -3,6 +3,9 @@
 #include <commctrl.h>
 #include <prsht.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 std::string WindowsPath(const std::string& unixPath)
 {
     std::string path = "Z:" + unixPath;
@@ -106,6 +109,17 @@ void PressWizardButton(HWND sheet, int button)
 {
     PostMessageA(sheet, PSM_PRESSBUTTON, button, 0);
     PostMessageA(sheet, WM_NULL, 0, 0);
+}
+
+void PoseForScreenshot(const char* name, HWND window)
+{
+    RECT rect = {0, 0, 1024, 768};
+    if (window)
+        GetWindowRect(window, &rect);
+    printf("SHOT %s %ld %ld %ld %ld\n", name, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
+    fflush(stdout);
+    const std::string done = WindowsPath(getenv("QV_SHOT_DIR")) + "\\" + name + ".done";
+    WaitFor([&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; }, 30000);
 }
 
 std::string ControlText(HWND control)

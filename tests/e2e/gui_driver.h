@@ -37,6 +37,11 @@ HWND FindWizard(DWORD pid);
 // would otherwise wait for another message.
 void PressWizardButton(HWND sheet, int button);
 
+// For scripts/screenshots.sh: announces "SHOT name x y w h" (the window's
+// rectangle, or the whole screen) and waits until the script has taken the
+// picture and created <name>.done in $QV_SHOT_DIR.
+void PoseForScreenshot(const char* name, HWND window);
+
 std::string ControlText(HWND control);
 std::vector<std::string> ListBoxLines(HWND listBox);
 void SetControlText(HWND dialog, int id, const char* text);

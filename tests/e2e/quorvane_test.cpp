@@ -462,16 +462,7 @@ namespace {
 // scripts/screenshots.sh, which takes a picture of each as it is announced.
 class Poser : public QuorvaneTest {
 protected:
-    void Pose(const char* name, HWND window)
-    {
-        RECT rect = {0, 0, 1024, 768};
-        if (window)
-            GetWindowRect(window, &rect);
-        printf("SHOT %s %ld %ld %ld %ld\n", name, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
-        fflush(stdout);
-        const std::string done = WindowsPath(getenv("QV_SHOT_DIR")) + "\\" + name + ".done";
-        WaitFor([&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; }, 30000);
-    }
+    void Pose(const char* name, HWND window) { PoseForScreenshot(name, window); }
 };
 
 TEST_F(Poser, DISABLED_ForScreenshots)
