@@ -198,7 +198,8 @@ INT_PTR CALLBACK ShortcutsPage(HWND page, UINT message, WPARAM, LPARAM lParam)
 
 void StartProduct(HWND page)
 {
-    if (LoadInstallEntry(1) == EntryKind::Destination || LoadInstallEntry(1) == EntryKind::System) {
+    const EntryKind first = LoadInstallEntry(1);
+    if (first == EntryKind::Destination || first == EntryKind::System) {
         SetCurrentDirectoryA(g_setup.destination);
         // Quoted: an unquoted path with spaces could start another program.
         char command[PathSize + 2];

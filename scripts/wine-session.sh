@@ -26,6 +26,8 @@ wine_env() {
 
 start_xvfb() {
   if [ -f "$root/xvfb.pid" ] && kill -0 "$(cat "$root/xvfb.pid")" 2>/dev/null; then return; fi
+  # A display given by the caller (run.sh with $DISPLAY) is used as it is.
+  if [ -f "$root/display" ] && [ ! -f "$root/xvfb.pid" ]; then return; fi
   local n
   for n in $(seq 90 140); do
     [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
@@ -103,6 +105,9 @@ ALSA
     if [ -f "$root/xvfb.pid" ]; then
       kill "$(cat "$root/xvfb.pid")" 2>/dev/null || true
       rm -f "$root/xvfb.pid" "$root/display"
+    fi
+    if [ "${QV_PRIVATE_NETWORK:-}" = 1 ] && mountpoint -q "$root/sdrive" 2>/dev/null; then
+      umount "$root/sdrive" || true
     fi
     ;;
   env)

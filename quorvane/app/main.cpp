@@ -5,6 +5,7 @@
 #include "../res/resource.h"
 #include "main_window.h"
 #include "settings.h"
+#include "sync_attempt.h"
 
 namespace {
 
@@ -59,6 +60,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        // Keyboard use of a visible progress window (Tab, Enter, Esc).
+        HWND progress = SyncProgressWindow();
+        if (progress && IsDialogMessageA(progress, &message))
+            continue;
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
