@@ -46,17 +46,14 @@ void OnMinuteTick(HWND window, const SYSTEMTIME& now)
 
 void OnSyncTick(HWND window)
 {
-    if (g_settings.Sync) {
-        DWORD flags;
-        if (!InternetGetConnectedState(&flags, 0)) {
-            g_minutesSinceSync = -1;
-        } else if (++g_minutesSinceSync == 0 || g_minutesSinceSync >= g_settings.SyncInterval) {
-            SyncRequest request = {Synchronise, g_settings.Server, DWORD(g_settings.MaxDelay),
-                                   DWORD(g_settings.Tolerance), g_settings.TimeShift};
-            // Refused while a visible test runs: that counts as done.
-            StartSyncAttempt(window, &request, FALSE);
-            g_minutesSinceSync = 0;
-        }
+    DWORD flags;
+    if (g_settings.Sync
+        && SyncTickStartsAttempt(&g_minutesSinceSync, InternetGetConnectedState(&flags, 0) != FALSE,
+                                 g_settings.SyncInterval)) {
+        SyncRequest request = {Synchronise, g_settings.Server, DWORD(g_settings.MaxDelay),
+                               DWORD(g_settings.Tolerance), g_settings.TimeShift};
+        // Refused while a visible test runs: that counts as done.
+        StartSyncAttempt(window, &request, FALSE);
     }
     SetTimer(window, IDT_SYNC, 60000, nullptr);
 }
@@ -111,6 +108,18 @@ void OnDestroy(HWND window)
 }
 
 } // namespace
+
+bool SyncTickStartsAttempt(LONG* minutesSinceSync, bool connected, LONG syncInterval)
+{
+    if (!connected) {
+        *minutesSinceSync = -1; // the first connected tick starts one at once
+        return false;
+    }
+    if (++*minutesSinceSync != 0 && *minutesSinceSync < syncInterval)
+        return false;
+    *minutesSinceSync = 0;
+    return true;
+}
 
 UINT MillisecondsToNextMinute(const SYSTEMTIME& now)
 {

@@ -21,3 +21,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 void UpdateTrayIcon(HWND window, TrayAction action);
 // Milliseconds from `now` to the next minute boundary: 1 to 60000.
 UINT MillisecondsToNextMinute(const SYSTEMTIME& now);
+// One tick of the sync scheduler with synchronisation on: updates the count
+// of ticks since the last attempt (-1: none yet, or the connection was lost)
+// and tells whether an attempt starts now.
+bool SyncTickStartsAttempt(LONG* minutesSinceSync, bool connected, LONG syncInterval);
