@@ -3,7 +3,6 @@
 #include <objbase.h>
 
 #include <cstdarg>
-#include <cstdio>
 
 #include "../res/resource.h"
 #include "announcer.h"
