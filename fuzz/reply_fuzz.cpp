@@ -31,27 +31,19 @@ void Check(bool condition)
 
 } // namespace
 
-void ReadSystemClock(SYSTEMTIME* utc)
+uint64_t ReadSystemClock()
 {
-    // Each reading takes 8 bytes: a time in era 0 and a millisecond count.
+    // Each reading takes 8 bytes: a FILETIME count, taken modulo the years
+    // that the calendar conversions accept (1970 to 2036).
     uint8_t bytes[8] = {};
     size_t take = g_clockSize < 8 ? g_clockSize : 8;
     memcpy(bytes, g_clockData, take);
     g_clockData += take;
     g_clockSize -= take;
-    uint32_t unixSeconds;
-    memcpy(&unixSeconds, bytes, 4);
-    time_t t = time_t(unixSeconds % 2085978496u);
-    struct tm parts;
-    gmtime_r(&t, &parts);
-    utc->wYear = WORD(parts.tm_year + 1900);
-    utc->wMonth = WORD(parts.tm_mon + 1);
-    utc->wDay = WORD(parts.tm_mday);
-    utc->wDayOfWeek = WORD(parts.tm_wday);
-    utc->wHour = WORD(parts.tm_hour);
-    utc->wMinute = WORD(parts.tm_min);
-    utc->wSecond = WORD(parts.tm_sec);
-    utc->wMilliseconds = WORD((bytes[4] | bytes[5] << 8) % 1000);
+    uint64_t ticks;
+    memcpy(&ticks, bytes, 8);
+    const uint64_t from1970 = 116444736000000000ull, span = 2085978496ull * 10000000ull;
+    return from1970 + ticks % span;
 }
 
 BOOL SetSystemClock(const SYSTEMTIME* utc)
@@ -103,10 +95,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const int32_t originalMode = request.Mode;
     g_clockData = data + NtpPacketSize + 13;
     g_clockSize = size - NtpPacketSize - 13;
+    const NtpTimestamp arrival = NtpTimestamp::now();
     g_settings = 0;
     g_lineCount = 0;
 
-    bool finished = ProcessReply(data, &request);
+    bool finished = ProcessReply(data, arrival, &request);
 
     Check(g_lineCount >= 1);
     Check(!finished || g_lastLine == IDS_TEST_COMPLETED || g_lastLine == IDS_SYNC_SUCCEEDED);

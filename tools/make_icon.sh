@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Draws the clock icon of quorvane (16, 32 and 48 pixels) into
-# quorvane/res/quorvane.ico with ImageMagick: a white face with a blue rim,
-# hour marks, and hands at ten past ten.
+# Draws the clock icon of quorvane into quorvane/res/quorvane.ico with
+# ImageMagick: a white face with a blue rim, hour marks, and hands at ten past
+# ten. 16, 32 and 48 pixels are stored as bitmaps, which every Windows reads;
+# 20, 24, 40 and 64 (the small and large icon at 125 to 200 % scaling) as PNG,
+# which Windows Vista and later read, to keep the program small.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 work=$(mktemp -d)
@@ -27,7 +29,7 @@ print(f"fill #c03020 stroke none circle {c},{c} {c + max(0.8, s / 20)},{c}")
 PY
   convert -size "${s}x${s}" xc:none -draw "$(cat "$work/draw.mvg")" "PNG32:$work/icon$s.png"
 }
-for s in 16 32 48; do draw $s; done
+for s in 16 20 24 32 40 48 64; do draw $s; done
 # The installer: a box with an arrow into it.
 box() { # size
   local s=$1
@@ -42,6 +44,24 @@ PY
 }
 for s in 16 32 48; do box $s; done
 convert "$work/box16.png" "$work/box32.png" "$work/box48.png" installer/installer.ico
-convert "$work/icon16.png" "$work/icon32.png" "$work/icon48.png" quorvane/res/quorvane.ico
+convert "$work/icon16.png" "$work/icon32.png" "$work/icon48.png" "$work/bitmaps.ico"
+python3 - "$work" quorvane/res/quorvane.ico <<'PY'
+import struct, sys
+work, out = sys.argv[1], sys.argv[2]
+old = open(f"{work}/bitmaps.ico", "rb").read()
+entries = []
+for i in range(struct.unpack("<H", old[4:6])[0]):
+    w, h, colours, _, planes, bits, size, offset = struct.unpack("<BBBBHHII", old[6 + 16 * i:22 + 16 * i])
+    entries.append((w, h, colours, planes, bits, old[offset:offset + size]))
+for s in (20, 24, 40, 64):
+    entries.append((s, s, 0, 1, 32, open(f"{work}/icon{s}.png", "rb").read()))
+entries.sort(key=lambda e: e[0])
+data = struct.pack("<HHH", 0, 1, len(entries))
+offset = 6 + 16 * len(entries)
+for w, h, colours, planes, bits, image in entries:
+    data += struct.pack("<BBBBHHII", w, h, colours, 0, planes, bits, len(image), offset)
+    offset += len(image)
+open(out, "wb").write(data + b"".join(e[5] for e in entries))
+PY
 convert "$work/icon48.png" -scale 400% docs/icon-48-zoomed.png
 echo "quorvane/res/quorvane.ico installer/installer.ico"

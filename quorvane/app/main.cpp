@@ -26,20 +26,25 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     g_instance = instance;
     HANDLE mutex = CreateMutexA(nullptr, FALSE, MutexName);
-    if (!mutex)
+    // A mutex that exists but may not be opened belongs to a copy running
+    // with other rights (an elevated one, started by the setup program).
+    const DWORD mutexError = GetLastError();
+    if (!mutex && mutexError != ERROR_ACCESS_DENIED)
         FatalExit();
-    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    if (mutexError == ERROR_ALREADY_EXISTS || mutexError == ERROR_ACCESS_DENIED) {
         // Another copy runs: bring it forward and end quietly.
-        CloseHandle(mutex);
+        if (mutex)
+            CloseHandle(mutex);
         HWND running = FindWindowA(MAIN_WINDOW_CLASS, MAIN_WINDOW_CLASS);
         if (running)
             SetForegroundWindow(running);
         return 0;
     }
 
-    HICON icon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_QUORVANE));
-    g_smallIcon = static_cast<HICON>(
-        LoadImageA(instance, MAKEINTRESOURCEA(IDI_QUORVANE), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+    // At the sizes the system asks for (they grow with the screen's DPI), so
+    // that no icon is scaled and blurred.
+    HICON icon = LoadSystemSizedIcon(SM_CXICON, SM_CYICON);
+    g_smallIcon = LoadSystemSizedIcon(SM_CXSMICON, SM_CYSMICON);
     if (!icon || !g_smallIcon)
         FatalExit();
     HMENU menu = LoadMenuA(instance, MAKEINTRESOURCEA(IDM_TRAY));

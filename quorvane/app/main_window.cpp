@@ -33,13 +33,11 @@ void ArmMinuteTimer(HWND window)
 
 void OnMinuteTick(HWND window, const SYSTEMTIME& now)
 {
-    // A tick late by ten seconds or more (a busy system, a clock just set)
-    // skips that minute.
-    if (now.wSecond < 10) {
+    const MinuteTickAction action = MinuteTickActionAt(now, g_settings.VoiceInterval);
+    if (action != MinuteSkipped)
         UpdateTrayIcon(window, TrayModify);
-        if (g_settings.VoiceInterval != 0 && now.wMinute % g_settings.VoiceInterval == 0)
-            AnnounceTime(g_settings.VoiceVolume);
-    }
+    if (action == MinuteAnnounced)
+        AnnounceTime(g_settings.VoiceVolume);
     // From a fresh reading: an announcement may have taken a while.
     ArmMinuteTimer(window);
 }
@@ -94,6 +92,7 @@ void OnCommand(HWND window, WORD command)
 
 void OnCreate(HWND window, const SYSTEMTIME& now)
 {
+    AllowShellMessages(window);
     UpdateTrayIcon(window, TrayAdd);
     SetTimer(window, IDT_MINUTE, MillisecondsToNextMinute(now), nullptr);
     SetTimer(window, IDT_SYNC, 1000, nullptr);
@@ -121,6 +120,17 @@ bool SyncTickStartsAttempt(LONG* minutesSinceSync, bool connected, LONG syncInte
     return true;
 }
 
+MinuteTickAction MinuteTickActionAt(const SYSTEMTIME& now, LONG voiceInterval)
+{
+    // A tick late by ten seconds or more (a busy system, a clock just set)
+    // skips that minute.
+    if (now.wSecond >= 10)
+        return MinuteSkipped;
+    if (voiceInterval != 0 && now.wMinute % voiceInterval == 0)
+        return MinuteAnnounced;
+    return MinuteRefreshed;
+}
+
 UINT MillisecondsToNextMinute(const SYSTEMTIME& now)
 {
     return (60 - now.wSecond % 60) * 1000 - now.wMilliseconds % 1000;
@@ -140,7 +150,38 @@ void UpdateTrayIcon(HWND window, TrayAction action)
     icon.hIcon = g_smallIcon;
     wsprintfA(icon.szTip, "%d/%d/%d %d:%02d", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute);
     static const DWORD actions[] = {NIM_ADD, NIM_MODIFY, NIM_DELETE};
-    Shell_NotifyIconA(actions[action], &icon);
+    // An icon that was never added (the shell was not ready at logon) or
+    // that the shell lost is added again by the next minute's refresh.
+    if (!Shell_NotifyIconA(actions[action], &icon) && action == TrayModify)
+        Shell_NotifyIconA(NIM_ADD, &icon);
+}
+
+HICON LoadSystemSizedIcon(int widthMetric, int heightMetric)
+{
+    return static_cast<HICON>(LoadImageA(g_instance, MAKEINTRESOURCEA(IDI_QUORVANE), IMAGE_ICON,
+                                         GetSystemMetrics(widthMetric), GetSystemMetrics(heightMetric),
+                                         LR_DEFAULTCOLOR));
+}
+
+void AllowShellMessages(HWND window)
+{
+    // An elevated copy would otherwise never hear from a restarted Explorer
+    // (which runs with lower rights) nor get the clicks on its icon.
+    typedef BOOL(WINAPI * FilterForWindow)(HWND, UINT, DWORD, void*);
+    typedef BOOL(WINAPI * FilterForProcess)(UINT, DWORD);
+    const DWORD Allow = 1; // MSGFLT_ALLOW, and MSGFLT_ADD for the older call
+    HMODULE user = GetModuleHandleA("user32.dll");
+    FARPROC forWindow = user ? GetProcAddress(user, "ChangeWindowMessageFilterEx") : nullptr;
+    FARPROC forProcess = user ? GetProcAddress(user, "ChangeWindowMessageFilter") : nullptr;
+    const UINT messages[] = {g_taskbarCreated, WM_TRAYNOTIFY};
+    for (UINT message : messages) {
+        if (message == 0)
+            continue;
+        if (forWindow) // Windows 7 and later
+            reinterpret_cast<FilterForWindow>(reinterpret_cast<void (*)()>(forWindow))(window, message, Allow, nullptr);
+        else if (forProcess) // Windows Vista
+            reinterpret_cast<FilterForProcess>(reinterpret_cast<void (*)()>(forProcess))(message, Allow);
+    }
 }
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)

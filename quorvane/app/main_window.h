@@ -10,6 +10,9 @@
 #define TRAY_ICON_ID 1
 
 enum TrayAction { TrayAdd = 0, TrayModify = 1, TrayDelete = 2 };
+// What a tick of the minute timer does: nothing (it came ten seconds or more
+// after the minute), refresh the icon's tip, or refresh it and speak.
+enum MinuteTickAction { MinuteSkipped, MinuteRefreshed, MinuteAnnounced };
 
 extern HINSTANCE g_instance;
 extern HICON g_smallIcon;
@@ -18,7 +21,15 @@ extern HMENU g_popupMenu;
 // Registers the class of the main window; false if that fails.
 bool RegisterMainWindowClass(HICON icon);
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// Adds, refreshes or removes the icon; a refresh that fails adds it anew.
 void UpdateTrayIcon(HWND window, TrayAction action);
+// The program's icon at the size of a system metric pair (SM_CXICON and
+// SM_CYICON, or SM_CXSMICON and SM_CYSMICON).
+HICON LoadSystemSizedIcon(int widthMetric, int heightMetric);
+// Lets "TaskbarCreated" and the icon's messages reach the window even when
+// the program runs with higher rights than the shell.
+void AllowShellMessages(HWND window);
+MinuteTickAction MinuteTickActionAt(const SYSTEMTIME& now, LONG voiceInterval);
 // Milliseconds from `now` to the next minute boundary: 1 to 60000.
 UINT MillisecondsToNextMinute(const SYSTEMTIME& now);
 // One tick of the sync scheduler with synchronisation on: updates the count

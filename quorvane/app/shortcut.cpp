@@ -24,17 +24,30 @@ bool GetStartupShortcutPath(char* buffer, int capacity)
     HKEY key;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, ShellFoldersKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
         return false;
-    char folder[MAX_PATH + 1];
+    char value[MAX_PATH + 1];
     DWORD size = MAX_PATH;
     DWORD type;
-    LONG result = RegQueryValueExA(key, "Startup", nullptr, &type, reinterpret_cast<BYTE*>(folder), &size);
+    LONG result = RegQueryValueExA(key, "Startup", nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
     RegCloseKey(key);
     if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) || size == 0)
         return false;
-    folder[size] = '\0';
+    value[size] = '\0';
+    // A REG_EXPAND_SZ value may hold %USERPROFILE% and the like.
+    char folder[MAX_PATH];
+    if (type == REG_EXPAND_SZ) {
+        DWORD length = ExpandEnvironmentStringsA(value, folder, sizeof folder);
+        if (length == 0 || length > sizeof folder)
+            return false;
+    } else {
+        lstrcpynA(folder, value, sizeof folder);
+    }
+    // Only an absolute path ("C:\..." or "\\server\...") names a folder;
+    // anything else would put the shortcut wherever the current folder is.
+    const bool absolute = (folder[0] && folder[1] == ':' && folder[2] == '\\')
+        || (folder[0] == '\\' && folder[1] == '\\');
     const char fileName[] = "\\" PRODUCT_NAME ".lnk";
     const int folderLength = lstrlenA(folder);
-    if (folderLength == 0 || folderLength + int(sizeof fileName) > capacity)
+    if (!absolute || folderLength + int(sizeof fileName) > capacity)
         return false;
     CopyMemory(buffer, folder, folderLength);
     CopyMemory(buffer + folderLength, fileName, sizeof fileName);

@@ -1,12 +1,15 @@
 // The program's only contact with the system clock. The programs link the real
-// functions (system_clock.cpp, privilege.cpp); tests link their own, so that no
-// test can change a machine's clock.
+// functions (clock_reading.cpp, system_clock.cpp, privilege.cpp); tests link
+// their own, so that no test can change a machine's clock.
 #pragma once
+
+#include <cstdint>
 
 #include "win_types.h"
 
-// Reads the current UTC time (GetSystemTime).
-void ReadSystemClock(SYSTEMTIME* utc);
+// The current UTC time in 100-ns units since 1601-01-01 (a FILETIME), as
+// finely as the system can read it.
+uint64_t ReadSystemClock();
 // Reads the current local time (GetLocalTime).
 void ReadLocalClock(SYSTEMTIME* local);
 // Sets the clock to a UTC time (SetSystemTime). Nonzero on success.

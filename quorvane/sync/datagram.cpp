@@ -8,3 +8,8 @@ int ReceiveDatagram(SOCKET socket, char* buffer, int size, int* error)
     *error = received == SOCKET_ERROR ? WSAGetLastError() : 0;
     return received;
 }
+
+bool SendDatagram(SOCKET socket, const char* data, int size, const sockaddr* address, int addressLength)
+{
+    return sendto(socket, data, size, 0, address, addressLength) != SOCKET_ERROR;
+}

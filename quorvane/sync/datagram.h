@@ -1,5 +1,5 @@
-// Receiving one datagram; the program links the real receive, tests that must
-// produce errors Wine never reports link their own.
+// Sending and receiving one datagram; the program links the real functions,
+// tests that must produce errors Wine never reports link their own.
 #pragma once
 
 #include <winsock2.h>
@@ -7,3 +7,5 @@
 // recvfrom into `buffer`: the length received, or SOCKET_ERROR with the
 // socket error code in `*error`.
 int ReceiveDatagram(SOCKET socket, char* buffer, int size, int* error);
+// sendto `address`: true when the datagram was sent.
+bool SendDatagram(SOCKET socket, const char* data, int size, const sockaddr* address, int addressLength);

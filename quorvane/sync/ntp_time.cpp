@@ -19,17 +19,6 @@ void WriteBigEndian32(uint32_t value, uint8_t* p)
     p[3] = uint8_t(value);
 }
 
-// Days from 1970-01-01 to a proleptic Gregorian date.
-int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day)
-{
-    year -= month <= 2;
-    const int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const unsigned yearOfEra = unsigned(year - era * 400);
-    const unsigned dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return era * 146097 + int64_t(dayOfEra) - 719468;
-}
-
 // Unix seconds of the NTP seconds of era 0 from 1970 on; they fit a signed
 // 32-bit time value, which is all the calendar conversions accept.
 bool ToUnixTime(uint32_t ntpSeconds, time_t* out)
@@ -58,15 +47,18 @@ bool BreakDown(time_t t, struct tm* out, bool local)
 
 NtpTimestamp NtpTimestamp::now()
 {
-    // Seconds and milliseconds come from the same reading, so a second
+    return fromFileTime(ReadSystemClock());
+}
+
+NtpTimestamp NtpTimestamp::fromFileTime(uint64_t ticks)
+{
+    // Seconds and their fraction come from the same reading, so a second
     // boundary between two readings can never put the value a second off.
-    SYSTEMTIME utc;
-    ReadSystemClock(&utc);
-    const int64_t unixSeconds = DaysFromCivil(utc.wYear, utc.wMonth, utc.wDay) * 86400
-        + utc.wHour * 3600 + utc.wMinute * 60 + utc.wSecond;
-    const unsigned ms = utc.wMilliseconds < 1000 ? utc.wMilliseconds : 999;
-    return NtpTimestamp(uint32_t(uint64_t(unixSeconds) + NtpEpochOffset),
-                        uint32_t(double(ms) * 4294967.296));
+    const uint64_t seconds = ticks / FileTimeTicksPerSecond;
+    const uint64_t rest = ticks % FileTimeTicksPerSecond;
+    // Era 0 ends in 2036; later times wrap into era 1 like NTP's seconds do.
+    return NtpTimestamp(uint32_t(seconds - FileTimeToNtpSeconds),
+                        uint32_t((rest << 32) / FileTimeTicksPerSecond));
 }
 
 NtpTimestamp NtpTimestamp::fromNetwork(const uint8_t bytes[8])

@@ -8,6 +8,9 @@
 
 // Seconds from 1900-01-01 (NTP era 0) to 1970-01-01 (Unix epoch).
 constexpr uint32_t NtpEpochOffset = 2208988800u;
+// A FILETIME counts 100-ns units from 1601-01-01; 1601 to 1900 is 299 years.
+constexpr uint64_t FileTimeTicksPerSecond = 10000000u;
+constexpr uint64_t FileTimeToNtpSeconds = 9435484800u;
 
 // A time or a time difference in NTP's 64-bit fixed-point format: `seconds`
 // is the high word, `fraction` the low word in units of 2^-32 s. `carry`
@@ -35,6 +38,8 @@ public:
 
     // The current UTC time of the local clock, from one reading of it.
     static NtpTimestamp now();
+    // From a FILETIME count (100-ns units since 1601-01-01 UTC).
+    static NtpTimestamp fromFileTime(uint64_t ticks);
     // From / to 8 bytes in network byte order (seconds, then fraction).
     static NtpTimestamp fromNetwork(const uint8_t bytes[8]);
     void toNetwork(uint8_t bytes[8]) const;

@@ -33,9 +33,25 @@ NtpTimestamp RoundTripDelay(const NtpTimestamp& t1, const NtpTimestamp& t2, cons
     return delay;
 }
 
-bool SetClock(const SYSTEMTIME& target, const NtpTimestamp& estimate)
+// Half a millisecond: SYSTEMTIME holds whole milliseconds, and rounding to the
+// nearest one halves the error that truncation would leave.
+const uint32_t HalfMillisecond = 2147484;
+
+// Sets the clock to the server's time at the moment of the call: the target
+// (the server's time at `arrival`) advanced by the time spent since then,
+// read immediately before SetSystemTime.
+bool SetClock(const NtpTimestamp& target, const NtpTimestamp& arrival, const NtpTimestamp& estimate)
 {
-    if (!EnableSystemTimePrivilege() || !SetSystemClock(&target))
+    if (!EnableSystemTimePrivilege())
+        return false;
+    NtpTimestamp value = NtpTimestamp::now();
+    value.subtract(arrival);
+    if (value.carry() < 0)
+        value.set(0, 0); // the clock went back meanwhile: nothing has passed
+    value.add(target);
+    value.add(NtpTimestamp(0, HalfMillisecond));
+    SYSTEMTIME utc;
+    if (!value.toUtcSystemTime(&utc) || !SetSystemClock(&utc))
         return false;
     struct tm local;
     // A server time before 1970 has no local form; the last time stays.
@@ -46,7 +62,7 @@ bool SetClock(const SYSTEMTIME& target, const NtpTimestamp& estimate)
 
 } // namespace
 
-bool ProcessReply(const uint8_t reply[NtpPacketSize], SyncRequest* request)
+bool ProcessReply(const uint8_t reply[NtpPacketSize], const NtpTimestamp& arrival, SyncRequest* request)
 {
     ShowHeader(reply);
     if ((reply[0] >> 6) == LeapAlarm) {
@@ -57,7 +73,7 @@ bool ProcessReply(const uint8_t reply[NtpPacketSize], SyncRequest* request)
     const NtpTimestamp t1 = NtpTimestamp::fromNetwork(reply + NtpOriginateOffset);
     const NtpTimestamp t2 = NtpTimestamp::fromNetwork(reply + NtpReceiveOffset);
     const NtpTimestamp t3 = NtpTimestamp::fromNetwork(reply + NtpTransmitOffset);
-    const NtpTimestamp t4 = NtpTimestamp::now();
+    const NtpTimestamp& t4 = arrival;
 
     NtpTimestamp delay = RoundTripDelay(t1, t2, t3, t4);
     AddStatusLine(IDS_ROUND_TRIP, (unsigned long)delay.seconds(), (unsigned long)(delay.microseconds() / 1000));
@@ -71,7 +87,9 @@ bool ProcessReply(const uint8_t reply[NtpPacketSize], SyncRequest* request)
     NtpTimestamp target = estimate;
     target.subtract(NtpTimestamp(uint32_t(request->TimeShift), 0));
 
-    NtpTimestamp error = NtpTimestamp::now();
+    // The local clock at T4 against the server's time at T4: like with like,
+    // so the time spent showing lines is no part of the error.
+    NtpTimestamp error = t4;
     error.subtract(target);
     error.makeAbsolute();
     AddStatusLine(IDS_CLOCK_ERROR, (unsigned long)error.seconds(), (unsigned long)(error.microseconds() / 1000));
@@ -89,7 +107,7 @@ bool ProcessReply(const uint8_t reply[NtpPacketSize], SyncRequest* request)
         AddStatusLine(IDS_TEST_COMPLETED);
         return true;
     }
-    if (!SetClock(utc, estimate)) {
+    if (!SetClock(target, t4, estimate)) {
         AddStatusLine(IDS_SYNC_FAILED);
         return false;
     }

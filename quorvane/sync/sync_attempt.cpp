@@ -99,9 +99,8 @@ bool SendRequest()
     BuildNtpRequest(NtpTimestamp::now(), packet);
     const addrinfo* server = g_attempt.addresses;
     for (int call = 0; call < MAX_SENDS; ++call) {
-        if (sendto(g_attempt.socket, reinterpret_cast<const char*>(packet), NtpPacketSize, 0, server->ai_addr,
-                   int(server->ai_addrlen))
-            != SOCKET_ERROR)
+        if (SendDatagram(g_attempt.socket, reinterpret_cast<const char*>(packet), NtpPacketSize, server->ai_addr,
+                         int(server->ai_addrlen)))
             return true;
     }
     AddStatusLine(IDS_SEND_FAILED);
@@ -114,22 +113,29 @@ void SendOrCloseSocket()
         CloseSyncSocket(); // every later resend fails the same way
 }
 
-bool ReceiveReply(uint8_t reply[NtpPacketSize])
+enum ReceiveResult { Received, NothingToReceive, Unusable };
+
+// Receives the reply and reads the clock at once, before any line is drawn:
+// that reading is the reply's arrival time.
+ReceiveResult ReceiveReply(uint8_t reply[NtpPacketSize], NtpTimestamp* arrival)
 {
     int error;
     int received = ReceiveDatagram(g_attempt.socket, reinterpret_cast<char*>(reply), NtpPacketSize, &error);
+    *arrival = NtpTimestamp::now();
     if (received == SOCKET_ERROR) {
+        if (error == WSAEWOULDBLOCK)
+            return NothingToReceive; // Windows may notify FD_READ with no datagram queued
         if (error == WSAECONNRESET)
             AddStatusLine(IDS_CONNECTION_REFUSED); // the server's port is closed
         else
             AddStatusLine(IDS_INVALID_REPLY, error); // a longer datagram gives WSAEMSGSIZE
-        return false;
+        return Unusable;
     }
     if (received != NtpPacketSize) {
         AddStatusLine(IDS_INVALID_REPLY, 1);
-        return false;
+        return Unusable;
     }
-    return true;
+    return Received;
 }
 
 void OnNetStart()
@@ -195,6 +201,9 @@ void OnResolved(WPARAM id, LPARAM result)
 
 void OnRetryTimer()
 {
+    // A tick queued before the attempt stopped finds no address to send to.
+    if (!g_attempt.addresses)
+        return;
     if (++g_attempt.resendCount >= MAX_SENDS) {
         AddStatusLine(IDS_NO_VALID_REPLY);
         StopAndFinish();
@@ -210,9 +219,19 @@ void OnSocket(WPARAM socket, LPARAM event)
     if (g_attempt.socket == INVALID_SOCKET || socket != g_attempt.socket || WSAGETSELECTEVENT(event) != FD_READ)
         return;
     uint8_t reply[NtpPacketSize];
-    if (!ReceiveReply(reply) || ProcessReply(reply, &g_attempt.request))
+    NtpTimestamp arrival;
+    switch (ReceiveReply(reply, &arrival)) {
+    case NothingToReceive:
+        return; // keep waiting
+    case Unusable:
         StopAndFinish();
-    // Otherwise the reply was not used: the resends go on.
+        return;
+    case Received:
+        if (ProcessReply(reply, arrival, &g_attempt.request))
+            StopAndFinish();
+        // Otherwise the reply was not used: the resends go on.
+        return;
+    }
 }
 
 void OnDestroy()
@@ -232,7 +251,9 @@ INT_PTR CALLBACK SyncProgressProc(HWND window, UINT message, WPARAM wParam, LPAR
         g_attempt.socket = INVALID_SOCKET;
         g_attempt.resolver = nullptr;
         SendMessageA(window, WM_SYNC_NETSTART, 0, 0);
-        return TRUE;
+        // No focus: a hidden window must never take the keyboard (or, through
+        // it, activation) from the window the user is working in.
+        return FALSE;
     }
     if (!g_attempt.window || window != g_attempt.window)
         return FALSE;
@@ -285,8 +306,13 @@ BOOL StartSyncAttempt(HWND owner, const SyncRequest* request, BOOL show)
         if (!g_attempt.window)
             return FALSE; // Windows Sockets could not be started
     }
-    if (show)
+    if (show) {
+        // Only a visible test is activated, with its first control focused.
         ShowWindow(g_attempt.window, SW_SHOW);
+        HWND first = GetNextDlgTabItem(g_attempt.window, nullptr, FALSE);
+        if (first)
+            SendMessageA(g_attempt.window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(first), TRUE);
+    }
     SendMessageA(g_attempt.window, WM_SYNC_START, 0, reinterpret_cast<LPARAM>(request));
     return TRUE;
 }

@@ -1,11 +1,6 @@
 // The real system clock, used by the program; tests link their own.
 #include "clock.h"
 
-void ReadSystemClock(SYSTEMTIME* utc)
-{
-    GetSystemTime(utc);
-}
-
 void ReadLocalClock(SYSTEMTIME* local)
 {
     GetLocalTime(local);

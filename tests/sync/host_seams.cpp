@@ -31,14 +31,22 @@ SYSTEMTIME UtcAt(uint32_t ntpSeconds, unsigned ms)
     return st;
 }
 
-void ReadSystemClock(SYSTEMTIME* utc)
+uint64_t ReadSystemClock()
 {
     if (g_seams.clockReads >= g_seams.clockReadings.size()) {
         ADD_FAILURE() << "the clock was read more often than scripted";
-        *utc = UtcAt(NtpEpochOffset, 0);
-        return;
+        return 0;
     }
-    *utc = g_seams.clockReadings[g_seams.clockReads++];
+    const SYSTEMTIME& st = g_seams.clockReadings[g_seams.clockReads++];
+    struct tm parts = {};
+    parts.tm_year = st.wYear - 1900;
+    parts.tm_mon = st.wMonth - 1;
+    parts.tm_mday = st.wDay;
+    parts.tm_hour = st.wHour;
+    parts.tm_min = st.wMinute;
+    parts.tm_sec = st.wSecond;
+    const uint64_t since1601 = uint64_t(int64_t(timegm(&parts)) + 11644473600);
+    return since1601 * FileTimeTicksPerSecond + st.wMilliseconds * 10000u;
 }
 
 BOOL SetSystemClock(const SYSTEMTIME* utc)

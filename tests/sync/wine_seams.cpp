@@ -5,16 +5,17 @@
 
 WineSeams g_wineSeams;
 
-void ReadSystemClock(SYSTEMTIME* utc)
-{
-    GetSystemTime(utc);
-}
-
 BOOL SetSystemClock(const SYSTEMTIME* utc)
 {
+    g_wineSeams.settingClock.push_back(ReadSystemClock());
     g_wineSeams.clockSettings.push_back(*utc);
     g_wineSeams.settingTicks.push_back(GetTickCount());
     return TRUE;
+}
+
+bool SendDatagram(SOCKET socket, const char* data, int size, const sockaddr* address, int addressLength)
+{
+    return !g_wineSeams.sendsFail && sendto(socket, data, size, 0, address, addressLength) != SOCKET_ERROR;
 }
 
 int ReceiveDatagram(SOCKET socket, char* buffer, int size, int* error)

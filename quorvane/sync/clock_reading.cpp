@@ -1,0 +1,27 @@
+// Reading the system clock as finely as Windows allows.
+#include "clock.h"
+
+namespace {
+
+typedef VOID(WINAPI* FileTimeReader)(LPFILETIME);
+
+// GetSystemTimeAsFileTime advances in timer ticks (about 15.6 ms), which
+// would quantise every timestamp of an exchange to that step. Windows 8 and
+// later have a precise reading; Windows 7 has only the coarse one.
+FileTimeReader FindClockReader()
+{
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    FARPROC precise = kernel ? GetProcAddress(kernel, "GetSystemTimePreciseAsFileTime") : nullptr;
+    return precise ? reinterpret_cast<FileTimeReader>(reinterpret_cast<void (*)()>(precise)) : GetSystemTimeAsFileTime;
+}
+
+const FileTimeReader g_readClock = FindClockReader();
+
+} // namespace
+
+uint64_t ReadSystemClock()
+{
+    FILETIME now;
+    g_readClock(&now);
+    return (uint64_t(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
