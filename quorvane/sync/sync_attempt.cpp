@@ -95,6 +95,9 @@ bool OpenSyncSocket()
 // timestamp, so nothing about the send needs to be kept.
 bool SendRequest()
 {
+    // The lines shown so far are drawn now, not while the reply is on its
+    // way: a reply that waits for drawing would count it as network delay.
+    UpdateWindow(g_attempt.window);
     uint8_t packet[NtpPacketSize];
     BuildNtpRequest(NtpTimestamp::now(), packet);
     const addrinfo* server = g_attempt.addresses;
