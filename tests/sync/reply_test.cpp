@@ -106,6 +106,14 @@ TEST_F(ProcessReplyTest, SetsTheClockToTheServerTimeAtTheMomentOfTheSetting)
     EXPECT_EQ(set.wMilliseconds, 250);
     ASSERT_NE(GetLastSyncText(), nullptr);
     EXPECT_STREQ(GetLastSyncText(), "2026-12-07 10:01:40");
+
+    // The last setting is kept in local time: in Japan, nine hours on.
+    setenv("TZ", "JST-9", 1);
+    tzset();
+    g_seams = HostSeams();
+    request = Request(Synchronise);
+    EXPECT_TRUE(Run(reply, request, Clock(At(T, 250), At(T, 375))));
+    EXPECT_STREQ(GetLastSyncText(), "2026-12-07 19:01:40");
 }
 
 TEST_F(ProcessReplyTest, TimeShiftSetsTheClockBehindTheServerButRecordsTheServerTime)

@@ -165,20 +165,29 @@ TEST_F(SyncAttemptTest, SynchroniseSetsTheServerTimeLessTheShiftAndClosesTheHidd
     const int offset = 100, shift = 30;
     SntpTestServer server;
     ASSERT_TRUE(server.Start("127.0.0.1", SntpBehaviour::Answer, offset));
+    // The user works in a window of the same thread (as in the settings
+    // dialog): the hidden attempt must take neither focus nor activation.
+    HWND user = CreateWindowA("EDIT", "", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100, nullptr, nullptr,
+                              nullptr, nullptr);
+    SetForegroundWindow(user);
+    SetFocus(user);
+    PumpUntil([] { return false; }, 200);
+    ASSERT_EQ(GetFocus(), user);
     ASSERT_TRUE(Start("127.0.0.1", Synchronise, false, shift));
     HWND window = SyncProgressWindow();
     EXPECT_FALSE(IsWindowVisible(window));
+    EXPECT_EQ(GetFocus(), user);
     ASSERT_TRUE(PumpUntil([&] { return !SyncProgressWindow(); }));
     EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(GetFocus(), user);
+    EXPECT_EQ(GetActiveWindow(), user);
+    DestroyWindow(user);
 
     ASSERT_EQ(g_wineSeams.clockSettings.size(), 1u);
-    // The value set is the server's time less the shift: ahead of the real
-    // clock by the difference, within a few ms.
-    SYSTEMTIME now;
-    GetSystemTime(&now);
-    const long long sinceSetting = GetTickCount() - g_wineSeams.settingTicks[0];
-    const long long ahead = FileTimeMs(g_wineSeams.clockSettings[0]) - FileTimeMs(now) + sinceSetting;
-    EXPECT_NEAR(double(ahead), (offset - shift) * 1000.0, 30.0);
+    // The value set is the server's time less the shift at the moment of the
+    // setting: ahead of the clock then by the difference, within a few ms.
+    const long long clockMs = (long long)(g_wineSeams.settingClock[0] / 10000);
+    EXPECT_NEAR(double(FileTimeMs(g_wineSeams.clockSettings[0]) - clockMs), (offset - shift) * 1000.0, 10.0);
     EXPECT_NE(GetLastSyncText(), nullptr);
 }
 
@@ -213,6 +222,25 @@ TEST_F(SyncAttemptTest, SilentServerGetsFourResendsOneSecondApartThenTheAttemptG
     DWORD toEnd = lines_[6].tick - sends[0];
     EXPECT_GE(toEnd, 4900u);
     EXPECT_LE(toEnd, 5600u);
+    DestroyWindow(SyncProgressWindow());
+
+    // Sends that fail are reported each second, five times, the same way.
+    lines_.clear();
+    g_wineSeams.sendsFail = true;
+    ASSERT_TRUE(Start("127.0.0.1", SyncMode::Test, true));
+    ASSERT_TRUE(PumpUntil([&] { return Ended(); }, 15000));
+    g_wineSeams.sendsFail = false;
+    texts = Texts();
+    ASSERT_EQ(texts.size(), 12u);
+    for (int send = 0; send < 5; ++send) {
+        EXPECT_EQ(texts[2 + 2 * send], "パケットの送信に失敗しました。") << send;
+        if (send > 0) {
+            EXPECT_EQ(texts[1 + 2 * send], "応答を待っています… (リトライ:" + std::to_string(send) + ")");
+            EXPECT_GE(lines_[2 + 2 * send].tick - lines_[2 * send].tick, 900u) << send;
+        }
+    }
+    EXPECT_EQ(texts[11], "有効な応答がありませんでした。");
+    EXPECT_EQ(server.RequestTicks().size(), 5u); // none of them reached the server
 }
 
 TEST_F(SyncAttemptTest, UnusableRepliesEndOrContinueTheAttempt)
@@ -245,6 +273,24 @@ TEST_F(SyncAttemptTest, UnusableRepliesEndOrContinueTheAttempt)
         EXPECT_EQ(texts[5], Header);
         EXPECT_EQ(texts[9], "テストは正常に完了しました。");
         DestroyWindow(SyncProgressWindow());
+    }
+    {
+        // A notification that finds no datagram is no reply: the attempt
+        // keeps waiting, and the resend's answer completes it.
+        lines_.clear();
+        SntpTestServer server;
+        ASSERT_TRUE(server.Start("127.0.0.1", SntpBehaviour::Answer));
+        g_wineSeams.injectedReceiveError = WSAEWOULDBLOCK;
+        g_wineSeams.injectedReceives = 1;
+        ASSERT_TRUE(Start("127.0.0.1", SyncMode::Test, true));
+        ASSERT_TRUE(PumpUntil([&] { return Ended(); }));
+        std::vector<std::string> texts = Texts();
+        ASSERT_EQ(texts.size(), 8u);
+        EXPECT_EQ(texts[2], "応答を待っています… (リトライ:1)");
+        EXPECT_EQ(texts[7], "テストは正常に完了しました。");
+        DestroyWindow(SyncProgressWindow());
+        g_wineSeams.injectedReceiveError = 0;
+        g_wineSeams.injectedReceives = -1;
     }
     {
         // Wine never reports a closed port for UDP: inject the error.
@@ -294,6 +340,31 @@ TEST_F(SyncAttemptTest, VisibleTestTakesOverAHiddenAttemptAndKeepsItsLines)
     EXPECT_EQ(server.RequestTicks().size(), silentRequests + 1);
     // The window still belongs to the owner of the hidden attempt.
     EXPECT_EQ(GetWindow(window, GW_OWNER), owner_);
+}
+
+TEST_F(SyncAttemptTest, ATestTakingOverWhileANameIsLookedUpUsesOnlyItsOwnAnswer)
+{
+    if (!InPrivateNetwork())
+        GTEST_SKIP() << "looks up a name: run inside the private network of the test script";
+    DnsTestServer dns;
+    ASSERT_TRUE(dns.Start(1500));
+    SntpTestServer server;
+    ASSERT_TRUE(server.Start("127.0.0.1", SntpBehaviour::Answer));
+
+    // The hidden attempt's name is unknown; its answer comes half a second
+    // before the test's own, which names 127.0.0.1, and must be ignored.
+    ASSERT_TRUE(Start("slow.example.test", Synchronise, false));
+    PumpUntil([] { return false; }, 500);
+    ASSERT_TRUE(Start("slowhost.example.test", SyncMode::Test, true));
+    ASSERT_TRUE(PumpUntil([&] { return Ended(); }, 10000));
+    std::vector<std::string> texts = Texts();
+    ASSERT_EQ(texts.size(), 8u);
+    EXPECT_EQ(texts[0], "サーバを検索しています… (slow.example.test)");
+    EXPECT_EQ(texts[1], "サーバを検索しています… (slowhost.example.test)");
+    EXPECT_EQ(texts[2], "応答を待っています… (127.0.0.1)");
+    EXPECT_EQ(texts[7], "テストは正常に完了しました。");
+    EXPECT_GE(lines_[2].tick - lines_[1].tick, 1300u); // the test's own answer, not the earlier one
+    EXPECT_TRUE(g_wineSeams.clockSettings.empty());
 }
 
 TEST_F(SyncAttemptTest, NumericIpv6ServerIsReached)

@@ -197,6 +197,18 @@ DWORD WINAPI DnsTestServer::Run(void* self)
         answer->length = end + 5 <= received ? end + 5 : received;
         answer->socket = server->socket_;
         const bool slow = answer->packet[12] >= 4 && _strnicmp(answer->packet + 13, "slow", 4) == 0;
+        // "slowhost..." exists: its address is 127.0.0.1, and it has no other.
+        if (answer->packet[12] >= 8 && _strnicmp(answer->packet + 13, "slowhost", 8) == 0 && end + 5 <= received
+            && end + 21 <= int(sizeof answer->packet)) {
+            answer->packet[3] = char(0x80); // no error
+            const bool typeA = answer->packet[end + 1] == 0 && answer->packet[end + 2] == 1;
+            if (typeA) {
+                static const char record[] = {char(0xC0), 12, 0, 1, 0, 1, 0, 0, 0, 60, 0, 4, 127, 0, 0, 1};
+                memcpy(answer->packet + answer->length, record, sizeof record);
+                answer->length += sizeof record;
+                answer->packet[7] = 1; // one answer
+            }
+        }
         answer->delayMs = slow ? server->slowMs_ : 0;
         HANDLE sender = CreateThread(nullptr, 0, SendLater, answer, 0, nullptr);
         if (sender)

@@ -44,8 +44,9 @@ private:
     std::vector<unsigned long long> transmits_;
 };
 
-// Answers every query for a name with "no such name" (NXDOMAIN); names that
-// start with "slow" are answered only after `slowMs` milliseconds.
+// Answers every query for a name with "no such name" (NXDOMAIN), except that
+// names starting with "slowhost" have the address 127.0.0.1; names that start
+// with "slow" are answered only after `slowMs` milliseconds.
 class DnsTestServer {
 public:
     bool Start(int slowMs);

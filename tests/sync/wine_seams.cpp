@@ -24,7 +24,9 @@ int ReceiveDatagram(SOCKET socket, char* buffer, int size, int* error)
     int senderLength = sizeof sender;
     int received = recvfrom(socket, buffer, size, 0, reinterpret_cast<sockaddr*>(sender), &senderLength);
     *error = received == SOCKET_ERROR ? WSAGetLastError() : 0;
-    if (g_wineSeams.injectedReceiveError) {
+    if (g_wineSeams.injectedReceiveError && g_wineSeams.injectedReceives != 0) {
+        if (g_wineSeams.injectedReceives > 0)
+            --g_wineSeams.injectedReceives;
         *error = g_wineSeams.injectedReceiveError;
         return SOCKET_ERROR;
     }

@@ -12,7 +12,8 @@ struct WineSeams {
     std::vector<SYSTEMTIME> clockSettings;
     std::vector<DWORD> settingTicks;
     std::vector<uint64_t> settingClock; // ReadSystemClock() when each setting was asked for
-    int injectedReceiveError = 0; // nonzero: the next receives fail with it
+    int injectedReceiveError = 0; // nonzero: the next receives fail with it,
+    int injectedReceives = -1;    // that many of them (-1: all)
     bool sendsFail = false;
 };
 
