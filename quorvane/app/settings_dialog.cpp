@@ -233,31 +233,6 @@ void OnAdvancedCommand(HWND dialog, WORD command)
     UpdateShiftField(dialog);
 }
 
-// The radio buttons carry no tab stop, so Tab passes over them. A label's
-// mnemonic ("しゃべる(&V)", "音量(&O):") focuses the label and then asks for
-// the next tab stop, which would pass over them too: the group that follows
-// the label gets the focus instead, on its checked button, where the arrow
-// keys move within the group.
-bool FocusRadioGroupAfterLabel(HWND dialog, WPARAM wParam, LPARAM lParam)
-{
-    if (LOWORD(lParam) || wParam)
-        return false; // a control named, or backwards: the usual way
-    HWND label = GetFocus();
-    HWND first = label && GetParent(label) == dialog ? GetWindow(label, GW_HWNDNEXT) : nullptr;
-    const int firstId = first ? GetDlgCtrlID(first) : 0;
-    if (firstId != IDC_VOICE_NONE && firstId != IDC_VOLUME_SMALL)
-        return false;
-    HWND target = first;
-    for (int id = firstId; id < firstId + 3; ++id)
-        if (IsChecked(dialog, id))
-            target = GetDlgItem(dialog, id);
-    if (!IsWindowEnabled(target))
-        return false;
-    SendMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(target), TRUE);
-    SetWindowLongPtrA(dialog, DWLP_MSGRESULT, 0);
-    return true;
-}
-
 } // namespace
 
 void UpdateSettingsControls(HWND dialog)
@@ -304,7 +279,7 @@ bool PlaceNearCursor(HWND window)
     return SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER) != FALSE;
 }
 
-INT_PTR CALLBACK SettingsDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+INT_PTR CALLBACK SettingsDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
     case WM_INITDIALOG:
@@ -313,8 +288,6 @@ INT_PTR CALLBACK SettingsDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_COMMAND:
         OnSettingsCommand(dialog, LOWORD(wParam));
         return TRUE;
-    case WM_NEXTDLGCTL:
-        return FocusRadioGroupAfterLabel(dialog, wParam, lParam);
     }
     return FALSE;
 }

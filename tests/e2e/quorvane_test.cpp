@@ -5,6 +5,7 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -99,6 +100,27 @@ protected:
         return pid == process_.dwProcessId ? window : nullptr;
     }
 
+    // Starts another copy while the first may run; returns its exit code
+    // (12345: still running after ten seconds, then ended).
+    DWORD RunSecondCopy()
+    {
+        PROCESS_INFORMATION second = {};
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        std::string commandLine = "\"" + program_ + "\"";
+        if (!CreateProcessA(program_.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder_.c_str(),
+                            &startup, &second))
+            return 54321;
+        DWORD code = 12345;
+        if (WaitForSingleObject(second.hProcess, 10000) == WAIT_OBJECT_0)
+            GetExitCodeProcess(second.hProcess, &code);
+        else
+            TerminateProcess(second.hProcess, 1);
+        CloseHandle(second.hProcess);
+        CloseHandle(second.hThread);
+        return code;
+    }
+
     // Ends quorvane through its menu command and returns its exit code.
     DWORD ExitProgram()
     {
@@ -145,6 +167,25 @@ protected:
         EXPECT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));
     }
 
+    // The control that has the keyboard focus in the dialog's thread.
+    static HWND Focused(HWND dialog)
+    {
+        GUITHREADINFO info = {};
+        info.cbSize = sizeof info;
+        GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info);
+        return info.hwndFocus;
+    }
+
+    // Presses a key (WM_KEYDOWN) or an Alt+letter (WM_SYSCHAR) in the focused
+    // control; returns the identifier of the control focused afterwards.
+    static int PressKey(HWND dialog, UINT message, WPARAM key)
+    {
+        HWND before = Focused(dialog);
+        PostMessageA(before, message, key, message == WM_SYSCHAR ? 0x20000000 : 0);
+        WaitFor([&] { return Focused(dialog) != before; }, 2000);
+        return GetDlgCtrlID(Focused(dialog));
+    }
+
     static std::string StartupLink()
     {
         char folder[MAX_PATH] = {};
@@ -162,18 +203,7 @@ protected:
 TEST_F(QuorvaneTest, ASecondStartEndsAtOnceAndTheFirstSavesEveryValueAtExit)
 {
     Start();
-    PROCESS_INFORMATION second = {};
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    std::string commandLine = "\"" + program_ + "\"";
-    ASSERT_TRUE(CreateProcessA(program_.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                               folder_.c_str(), &startup, &second));
-    EXPECT_EQ(WaitForSingleObject(second.hProcess, 10000), WAIT_OBJECT_0);
-    DWORD code = 12345;
-    GetExitCodeProcess(second.hProcess, &code);
-    EXPECT_EQ(code, 0u);
-    CloseHandle(second.hProcess);
-    CloseHandle(second.hThread);
+    EXPECT_EQ(RunSecondCopy(), 0u);
     EXPECT_EQ(WaitForSingleObject(process_.hProcess, 0), WAIT_TIMEOUT); // the first runs on
 
     EXPECT_EQ(ExitProgram(), 0u);
@@ -202,6 +232,20 @@ TEST_F(QuorvaneTest, ASecondStartEndsAtOnceAndTheFirstSavesEveryValueAtExit)
         EXPECT_TRUE(GetDword(e.name, &value)) << e.name;
         EXPECT_EQ(value, e.value) << e.name;
     }
+
+    // A copy started with other rights (elevated, by the setup program)
+    // holds a mutex that a normal start may not even open: that start ends
+    // quietly too, without the fatal-error box.
+    SECURITY_DESCRIPTOR descriptor;
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    ACL empty;
+    InitializeAcl(&empty, sizeof empty, ACL_REVISION);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, &empty, FALSE); // grants nothing
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, &descriptor, FALSE};
+    HANDLE elevated = CreateMutexA(&attributes, FALSE, "QUORVANE");
+    ASSERT_NE(elevated, nullptr);
+    EXPECT_EQ(RunSecondCopy(), 0u);
+    CloseHandle(elevated);
 }
 
 TEST_F(QuorvaneTest, TheTrayMenuOpensTheSettings)
@@ -288,6 +332,25 @@ TEST_F(QuorvaneTest, SettingsDialogValidatesTheIntervalAndManagesTheAutostartSho
     EXPECT_TRUE(IsChecked(dialog, VoiceHalfHourly));
     EXPECT_TRUE(IsChecked(dialog, VolumeSmall));
     EXPECT_TRUE(IsChecked(dialog, Autostart));
+
+    // Keyboard: Tab passes over the unchecked radio buttons (Windows gives
+    // the checked one of a group the tab stop); each group's label mnemonic
+    // reaches its checked button, and the arrows move within the group.
+    for (int id : {VoiceNone, VoiceHourly, VolumeMedium, VolumeLarge})
+        EXPECT_EQ(GetWindowLongA(GetDlgItem(dialog, id), GWL_STYLE) & WS_TABSTOP, 0) << id;
+    std::vector<int> tabStops;
+    for (int press = 0; press < 9; ++press)
+        tabStops.push_back(PressKey(dialog, WM_KEYDOWN, VK_TAB));
+    std::sort(tabStops.begin(), tabStops.end());
+    EXPECT_EQ(tabStops, (std::vector<int>{IDOK, IDCANCEL, SyncBox, VoiceHalfHourly, SyncInterval, Advanced, Autostart,
+                                          VolumeSmall, VolumeTest}));
+    EXPECT_EQ(PressKey(dialog, WM_SYSCHAR, 'v'), VoiceHalfHourly);
+    EXPECT_EQ(PressKey(dialog, WM_KEYDOWN, VK_LEFT), VoiceHourly);
+    EXPECT_EQ(PressKey(dialog, WM_SYSCHAR, 'o'), VolumeSmall);
+    EXPECT_EQ(PressKey(dialog, WM_KEYDOWN, VK_RIGHT), VolumeMedium);
+    EXPECT_TRUE(IsChecked(dialog, VoiceHourly));
+    EXPECT_TRUE(IsChecked(dialog, VolumeMedium));
+
     Click(dialog, Autostart);
     CloseDialog(dialog, IDOK);
     EXPECT_EQ(GetFileAttributesA(link.c_str()), INVALID_FILE_ATTRIBUTES);
@@ -297,9 +360,9 @@ TEST_F(QuorvaneTest, SettingsDialogValidatesTheIntervalAndManagesTheAutostartSho
     EXPECT_TRUE(GetDword("SyncInterval", &value));
     EXPECT_EQ(value, 1440);
     EXPECT_TRUE(GetDword("VoiceInterval", &value));
-    EXPECT_EQ(value, 30);
+    EXPECT_EQ(value, 60);
     EXPECT_TRUE(GetDword("VoiceVolume", &value));
-    EXPECT_EQ(value, 33);
+    EXPECT_EQ(value, 66);
 }
 
 TEST_F(QuorvaneTest, WithoutVoiceDatNoAnnouncementCanBeChosen)
@@ -378,14 +441,46 @@ TEST_F(QuorvaneTest, AdvancedDialogChecksItsFieldsAndTestsTheServerTypedIn)
     EXPECT_EQ(ControlText(GetDlgItem(about, LastSync)), "");
     CloseDialog(about, IDOK);
 
+    // OK stores the four values, and Cancel of the settings dialog keeps
+    // them; the fields show what was kept.
+    auto openBoth = [&](HWND* outer) {
+        *outer = OpenDialog(Settings, SyncInterval);
+        Click(*outer, SyncBox);
+        EXPECT_TRUE(WaitFor([&] { return IsEnabled(*outer, Advanced); }));
+        return OpenAdvanced(*outer);
+    };
+    dialog = openBoth(&settings);
+    EXPECT_EQ(ControlText(GetDlgItem(dialog, Server)), "127.0.0.1"); // Cancel kept nothing
+    EXPECT_EQ(ControlText(GetDlgItem(dialog, MaxDelay)), "300");
+    SetControlText(dialog, Server, "127.0.0.2");
+    SetControlText(dialog, MaxDelay, "400");
+    SetControlText(dialog, Tolerance, "50");
+    Click(dialog, ShiftOn);
+    SetControlText(dialog, Shift, "-20");
+    CloseDialog(dialog, IDOK);
+    CloseDialog(settings, IDCANCEL);
+    dialog = openBoth(&settings);
+    EXPECT_EQ(ControlText(GetDlgItem(dialog, Server)), "127.0.0.2");
+    EXPECT_EQ(ControlText(GetDlgItem(dialog, MaxDelay)), "400");
+    EXPECT_EQ(ControlText(GetDlgItem(dialog, Tolerance)), "50");
+    EXPECT_TRUE(IsChecked(dialog, ShiftOn));
+    EXPECT_EQ(ControlText(GetDlgItem(dialog, Shift)), "-20");
+    // A cleared shift is none, whatever its field holds.
+    Click(dialog, ShiftOn);
+    SetControlText(dialog, Shift, "abc");
+    CloseDialog(dialog, IDOK);
+    CloseDialog(settings, IDCANCEL);
+
     EXPECT_EQ(ExitProgram(), 0u);
     char server[64] = {};
     DWORD size = sizeof server;
     RegGetValueA(HKEY_CURRENT_USER, SettingsKey, "Server", RRF_RT_REG_SZ, nullptr, server, &size);
-    EXPECT_STREQ(server, "127.0.0.1");
+    EXPECT_STREQ(server, "127.0.0.2");
     LONG value = 0;
     EXPECT_TRUE(GetDword("MaxDelay", &value));
-    EXPECT_EQ(value, 300);
+    EXPECT_EQ(value, 400);
+    EXPECT_TRUE(GetDword("Tolerance", &value));
+    EXPECT_EQ(value, 50);
     EXPECT_TRUE(GetDword("TimeShift", &value));
     EXPECT_EQ(value, 0);
 }
