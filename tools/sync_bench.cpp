@@ -8,6 +8,7 @@
 #include <winsock2.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -85,6 +86,8 @@ bool RunAttempt(HWND owner, SyncMode mode, Worst* worst)
     DestroyWindow(window);
     if (delay < 0 || error < 0)
         return false;
+    if (getenv("QV_BENCH_EACH"))
+        printf("%s: delay %.0f ms, error %.0f ms\n", mode == Test ? "test" : "sync", delay, error);
     worst->Note(delay, error);
     return true;
 }
