@@ -18,18 +18,27 @@ scripts/in-private-network.sh bash -c '
     convert "$root/full.png" -crop "${4}x${5}+${2}+${3}" +repage "docs/$1.png"
   }
   export QV_SHOT_DIR="$root/poses"
-  rm -rf "$QV_SHOT_DIR"; mkdir -p "$QV_SHOT_DIR"
-  wine build/win/tests/e2e/quorvane_e2e_tests.exe --gtest_also_run_disabled_tests \
-       --gtest_filter=Poser.DISABLED_ForScreenshots | while read -r word name x y w h; do
-    [ "$word" = SHOT ] || continue
-    h=${h%$'"'"'\r'"'"'}
-    case "$name" in
-      tray-tip) xdotool mousemove 1012 757; sleep 2; shoot "$name" 604 648 420 120 ;;
-      tray-menu) sleep 0.5; shoot "$name" 604 568 420 200 ;;
-      *) shoot "$name" $((x - 8)) $((y - 8)) $((w + 16)) $((h + 16)) ;;
-    esac
-    touch "$QV_SHOT_DIR/$name.done"
+  # quorvane at 96 DPI, then at 144 DPI (150 %), where every text must still fit.
+  for dpi in 96 144; do
+    suffix=; [ "$dpi" = 96 ] || suffix=-${dpi}dpi
+    wine reg add "HKCU\\Control Panel\\Desktop" /v LogPixels /t REG_DWORD /d $dpi /f >/dev/null 2>&1
+    wineserver -k; wineserver -w; wineserver -p
+    rm -rf "$QV_SHOT_DIR"; mkdir -p "$QV_SHOT_DIR"
+    wine build/win/tests/e2e/quorvane_e2e_tests.exe --gtest_also_run_disabled_tests \
+         --gtest_filter=Poser.DISABLED_ForScreenshots | while read -r word name x y w h; do
+      [ "$word" = SHOT ] || continue
+      h=${h%$'"'"'\r'"'"'}
+      case "$name" in
+        tray-tip) xdotool mousemove 1012 757; sleep 2; shoot "$name$suffix" 524 588 500 180 ;;
+        tray-menu) sleep 0.5; shoot "$name$suffix" 524 488 500 280 ;;
+        *) shoot "$name$suffix" $((x - 8)) $((y - 8)) $((w + 16)) $((h + 16)) ;;
+      esac
+      touch "$QV_SHOT_DIR/$name.done"
+    done
   done
+  wine reg add "HKCU\\Control Panel\\Desktop" /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
+  wineserver -k; wineserver -w; wineserver -p
+  rm -rf "$QV_SHOT_DIR"; mkdir -p "$QV_SHOT_DIR"
   wine build/win/tests/e2e/installer_e2e_tests.exe --gtest_also_run_disabled_tests \
        --gtest_filter=InstallerPoser.DISABLED_ForScreenshots | while read -r word name x y w h; do
     [ "$word" = SHOT ] || continue
