@@ -508,6 +508,22 @@ TEST_F(QuorvaneTest, AboutBoxShowsTheLastAutomaticSynchronisation)
     EXPECT_EQ(line.substr(0, 11), today);
     EXPECT_EQ(ControlText(GetDlgItem(about, 1034)), "Quorvane");
     EXPECT_EQ(ControlText(GetDlgItem(about, 1033)), "1.4");
+    // Explorer's Properties show the same version, and who made the program.
+    std::vector<char> info(GetFileVersionInfoSizeA(program_.c_str(), nullptr) + 1);
+    ASSERT_TRUE(GetFileVersionInfoA(program_.c_str(), 0, DWORD(info.size()), info.data()));
+    for (const char* block : {"041104B0", "040904B0"}) {
+        auto value = [&](const char* name) {
+            char* text = nullptr;
+            UINT length = 0;
+            std::string path = std::string("\\StringFileInfo\\") + block + "\\" + name;
+            return VerQueryValueA(info.data(), path.c_str(), reinterpret_cast<void**>(&text), &length) && text
+                ? std::string(text)
+                : std::string("(none)");
+        };
+        EXPECT_EQ(value("ProductVersion"), "1.4") << block;
+        EXPECT_EQ(value("ProductName"), "Quorvane") << block;
+        EXPECT_EQ(value("CompanyName"), "veskar") << block;
+    }
     CloseDialog(about, IDOK);
     EXPECT_EQ(ExitProgram(), 0u);
 }

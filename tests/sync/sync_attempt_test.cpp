@@ -149,6 +149,11 @@ TEST_F(SyncAttemptTest, TestAgainstAnsweringServerShowsEveryStepAndSetsNothing)
     EXPECT_TRUE(g_wineSeams.clockSettings.empty());
     EXPECT_EQ(server.RequestTicks().size(), 1u);
 
+    // A resend tick that was queued before the attempt ended does nothing.
+    SendMessageA(SyncProgressWindow(), WM_TIMER, IDT_RETRY, 0);
+    CollectLines();
+    EXPECT_EQ(lines_.size(), 7u);
+
     // A visible window, even an ended one, is never interrupted.
     EXPECT_FALSE(Start("127.0.0.1", SyncMode::Test, true));
     EXPECT_FALSE(Start("127.0.0.1", Synchronise, false));
