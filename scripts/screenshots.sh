@@ -18,34 +18,29 @@ scripts/in-private-network.sh bash -c '
     convert "$root/full.png" -crop "${4}x${5}+${2}+${3}" +repage "docs/$1.png"
   }
   export QV_SHOT_DIR="$root/poses"
-  # quorvane at 96 DPI, then at 144 DPI (150 %), where every text must still fit.
-  for dpi in 96 144; do
-    suffix=; [ "$dpi" = 96 ] || suffix=-${dpi}dpi
-    wine reg add "HKCU\\Control Panel\\Desktop" /v LogPixels /t REG_DWORD /d $dpi /f >/dev/null 2>&1
-    wineserver -k; wineserver -w; wineserver -p
+  pose() { # program filter suffix: photographs each window the test program announces
     rm -rf "$QV_SHOT_DIR"; mkdir -p "$QV_SHOT_DIR"
-    wine build/win/tests/e2e/quorvane_e2e_tests.exe --gtest_also_run_disabled_tests \
-         --gtest_filter=Poser.DISABLED_ForScreenshots | while read -r word name x y w h; do
+    wine "$1" --gtest_also_run_disabled_tests --gtest_filter="$2" | while read -r word name x y w h; do
       [ "$word" = SHOT ] || continue
       h=${h%$'"'"'\r'"'"'}
       case "$name" in
-        tray-tip) xdotool mousemove 1012 757; sleep 2; shoot "$name$suffix" 524 588 500 180 ;;
-        tray-menu) sleep 0.5; shoot "$name$suffix" 524 488 500 280 ;;
-        *) shoot "$name$suffix" $((x - 8)) $((y - 8)) $((w + 16)) $((h + 16)) ;;
+        tray-tip) xdotool mousemove 1012 757; sleep 2; shoot "$name$3" 524 588 500 180 ;;
+        tray-menu) sleep 0.5; shoot "$name$3" 524 488 500 280 ;;
+        *) shoot "$name$3" $((x - 8)) $((y - 8)) $((w + 16)) $((h + 16)) ;;
       esac
       touch "$QV_SHOT_DIR/$name.done"
     done
-  done
-  wine reg add "HKCU\\Control Panel\\Desktop" /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
-  wineserver -k; wineserver -w; wineserver -p
-  rm -rf "$QV_SHOT_DIR"; mkdir -p "$QV_SHOT_DIR"
-  wine build/win/tests/e2e/installer_e2e_tests.exe --gtest_also_run_disabled_tests \
-       --gtest_filter=InstallerPoser.DISABLED_ForScreenshots | while read -r word name x y w h; do
-    [ "$word" = SHOT ] || continue
-    h=${h%$'"'"'\r'"'"'}
-    shoot "$name" $((x - 8)) $((y - 8)) $((w + 16)) $((h + 16))
-    touch "$QV_SHOT_DIR/$name.done"
-  done
+  }
+  set_dpi() {
+    wine reg add "HKCU\\Control Panel\\Desktop" /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+    wineserver -k; wineserver -w; wineserver -p
+  }
+  # quorvane at 96 DPI, then at 144 DPI (150 %), where every text must still fit.
+  set_dpi 144
+  pose build/win/tests/e2e/quorvane_e2e_tests.exe Poser.DISABLED_ForScreenshots -144dpi
+  set_dpi 96
+  pose build/win/tests/e2e/quorvane_e2e_tests.exe Poser.DISABLED_ForScreenshots ""
+  pose build/win/tests/e2e/installer_e2e_tests.exe InstallerPoser.DISABLED_ForScreenshots ""
   scripts/wine-session.sh stop "$root"
 '
 ls -la docs
