@@ -12,7 +12,9 @@ FileTimeReader FindClockReader()
 {
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
     FARPROC precise = kernel ? GetProcAddress(kernel, "GetSystemTimePreciseAsFileTime") : nullptr;
-    return precise ? reinterpret_cast<FileTimeReader>(reinterpret_cast<void (*)()>(precise)) : GetSystemTimeAsFileTime;
+    if (!precise)
+        return GetSystemTimeAsFileTime;
+    return reinterpret_cast<FileTimeReader>(reinterpret_cast<void (*)()>(precise));
 }
 
 const FileTimeReader g_readClock = FindClockReader();
