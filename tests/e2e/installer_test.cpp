@@ -782,8 +782,8 @@ TEST_F(InstallerTest, CancelWhileCopyingAsksFirstAndHoldsTheCopying)
     Script("Install", "6", nullptr);
     Script("Install", "Open", nullptr);
     const std::string entry = std::string(UninstallKey) + Title;
-    for (const int answer : {IDNO, IDYES}) {
-        RegDeleteTreeA(HKEY_LOCAL_MACHINE, entry.c_str());
+    for (const int answer : {IDNO, IDYES}) { // each from a clean machine
+        Cleanup();
         HWND sheet = StartWizard();
         ASSERT_NE(sheet, nullptr);
         EXPECT_EQ(TryDestination(sheet, destination_), "");
