@@ -268,6 +268,9 @@ TEST_F(InstallerTest, InstallsAJapaneseProductAndRemovesItAgain)
     // An earlier version's file that a deletion entry removes.
     CreateDirectoryA(destination_.c_str(), nullptr);
     WriteFileText(destination_ + "old.dll", "old");
+    // Wine keeps a stream as a file of that name: the download mark that a
+    // copied file brings along must go.
+    WriteFileText(destination_ + "tools.exe:Zone.Identifier", "[ZoneTransfer]\r\nZoneId=3\r\n");
     HKEY options;
     RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\QvTest\\Options\\Deeper", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                     &options, nullptr);
@@ -300,6 +303,7 @@ TEST_F(InstallerTest, InstallsAJapaneseProductAndRemovesItAgain)
         EXPECT_TRUE(Exists(destination_ + file)) << file;
     EXPECT_EQ(GetFileAttributesA((destination_ + "ro.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
     EXPECT_FALSE(Exists(destination_ + "old.dll"));
+    EXPECT_FALSE(Exists(destination_ + "tools.exe:Zone.Identifier"));
     char system[MAX_PATH];
     GetSystemDirectoryA(system, sizeof system);
     const std::string systemLibrary = std::string(system) + "\\qvtestlib.dll";
