@@ -369,6 +369,10 @@ TEST_F(InstallerTest, InstallsAJapaneseProductAndRemovesItAgain)
     WriteFileText(destination_ + "user\\notes.txt", "mine");
     WriteFileText(destination_ + "TOOLS.GID", "index");
     WriteFileText(group + "mine.txt", "the user's own");
+    // A symbolic link among the user's files, to a folder outside where a
+    // help index of someone else's lies: never followed.
+    WriteFileText("T:\\qv-outside\\OTHER.GID", "not ours");
+    ASSERT_TRUE(MoveFileA("T:\\qv-links", (destination_ + "user\\links").c_str()));
     DeleteFileA((destination_ + "started.txt").c_str());
     // A program of the short name in the System folder: an unquoted command
     // line would start it instead of the uninstall copy.
@@ -397,7 +401,7 @@ TEST_F(InstallerTest, InstallsAJapaneseProductAndRemovesItAgain)
                                     &messages));
     EXPECT_EQ(std::count(messages.begin(), messages.end(), "Regセクションがおかしいです。"), 3);
     EXPECT_NE(std::find(messages.begin(), messages.end(),
-                        destination_ + "user - ディレクトリの削除に失敗しました"), messages.end());
+                        destination_ + "user\\links - ディレクトリの削除に失敗しました"), messages.end());
     EXPECT_EQ(ControlText(GetDlgItem(window, UninstallStatus)),
               destination_ + " にはまだファイルが残っています。後で削除してください。");
 
@@ -411,6 +415,8 @@ TEST_F(InstallerTest, InstallsAJapaneseProductAndRemovesItAgain)
         EXPECT_FALSE(Exists(destination_ + file)) << file;
     EXPECT_FALSE(Exists(destination_ + "sub"));
     EXPECT_TRUE(Exists(destination_ + "user\\notes.txt"));
+    EXPECT_TRUE(Exists("T:\\qv-outside\\OTHER.GID"));
+    EXPECT_TRUE(MoveFileA((destination_ + "user\\links").c_str(), "T:\\qv-links"));
     EXPECT_TRUE(Exists(systemLibrary));
     EXPECT_FALSE(Exists(windowsFile));
     EXPECT_FALSE(Exists(std::string(system) + "\\started.txt"));
