@@ -320,6 +320,8 @@ void CenterWindow(HWND window)
     SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+namespace {
+
 // The common controls, by their full path in the System folder: a
 // comctl32.dll beside Setup (in a downloads folder) is never loaded.
 HMODULE LoadCommonControls()
@@ -331,13 +333,18 @@ HMODULE LoadCommonControls()
     return LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
+} // namespace
+
 void RunWizard()
 {
     HMODULE controls = LoadCommonControls();
     auto initCommonControls = FindFunction<void(WINAPI*)()>(controls, "InitCommonControls");
     auto propertySheet = FindFunction<INT_PTR(WINAPI*)(LPCPROPSHEETHEADERA)>(controls, "PropertySheetA");
-    if (!initCommonControls || !propertySheet)
+    if (!initCommonControls || !propertySheet) {
+        if (controls)
+            FreeLibrary(controls);
         return;
+    }
     initCommonControls();
     SetCurrentDirectoryA(g_setup.sourceFolder);
     static const struct {
@@ -361,4 +368,5 @@ void RunWizard()
     sheet.nPages = 3;
     sheet.ppsp = pages;
     propertySheet(&sheet);
+    FreeLibrary(controls);
 }

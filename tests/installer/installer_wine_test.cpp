@@ -9,7 +9,6 @@
 #include "restart_delete.h"
 #include "setup_state.h"
 #include "shortcuts.h"
-#include "user_start.h"
 
 namespace {
 
@@ -104,29 +103,6 @@ TEST(Progman, AddItemCommandsUseTheShortPathAndKeepTheArguments)
     EXPECT_FALSE(BuildAddItemCommand(program.c_str(), std::string(250, 'c').c_str(), command, sizeof command));
     DeleteFileA(program.c_str());
     RemoveDirectoryA((folder + "Long Folder Name").c_str());
-    RemoveDirectoryA(folder.c_str());
-}
-
-TEST(UserStart, TheShellStartsTheProgramInItsFolder)
-{
-    // A folder whose name ends in 表: the shell gets it in UTF-16.
-    const std::string folder = TempFolder() + "テスト表\\";
-    CreateDirectoryA(folder.c_str(), nullptr);
-    std::string fake = FAKE_PRODUCT_EXE;
-    for (char& c : fake)
-        c = c == '/' ? '\\' : c;
-    ASSERT_TRUE(CopyFileA(("Z:" + fake).c_str(), (folder + "tools.exe").c_str(), FALSE));
-    ASSERT_TRUE(OpenThroughShell((folder + "tools.exe").c_str(), folder.c_str()));
-    const DWORD start = GetTickCount();
-    while (ReadAll(folder + "parent.txt").empty() && GetTickCount() - start < 10000)
-        Sleep(20);
-    EXPECT_EQ(ReadAll(folder + "started.txt"), "started \r\n");
-    // Started by the shell's process, not by this one.
-    const std::string parent = ReadAll(folder + "parent.txt");
-    EXPECT_NE(parent, std::to_string(GetCurrentProcessId()));
-    EXPECT_NE(parent, "");
-    for (const char* file : {"tools.exe", "started.txt", "parent.txt"})
-        DeleteFileA((folder + file).c_str());
     RemoveDirectoryA(folder.c_str());
 }
 
