@@ -92,6 +92,26 @@ bool IsPlainName(const char* name)
     return !dotsAndSpaces;
 }
 
+bool IsFolderName(const char* folder)
+{
+    char part[PathSize];
+    const char* start = folder;
+    for (const char* p = folder;; p += CharLength(p)) {
+        if (*p && *p != '\\')
+            continue;
+        const size_t length = size_t(p - start);
+        if (length == 0 || length >= sizeof part)
+            return false;
+        memcpy(part, start, length);
+        part[length] = '\0';
+        if (!IsPlainName(part))
+            return false;
+        if (!*p)
+            return true;
+        start = p + 1;
+    }
+}
+
 bool RealCopyPath(const char* ownPath, const char* systemDir, const char* wow64Dir, char* out, size_t size)
 {
     const char* name = ownPath;

@@ -29,6 +29,11 @@ bool IsContainedPath(const char* path);
 // none of \ / : * ? " < > | or control characters, and not dots and spaces only.
 bool IsPlainName(const char* name);
 
+// Whether the "Folder" value names a folder of its own under the programs
+// folder (or, after a leading "\\", under the drive root): parts separated
+// by "\\", each a plain name, so none is "." or "..", and none is empty.
+bool IsFolderName(const char* folder);
+
 // Where the uninstall copy really is. A 32-bit program on 64-bit Windows that
 // names the System folder reaches SysWOW64 (`wow64Dir`, empty elsewhere): a
 // copy started from the System folder lies there, under its own name.

@@ -88,7 +88,7 @@ bool LoadSetupScript()
     // The Title names a folder, links and a registry key; the Folder is
     // proposed under the programs folder or the drive root, never above.
     if (!g_setup.title[0] || !g_setup.folder[0] || !IsPlainName(g_setup.title)
-        || !IsContainedPath(g_setup.folder + (g_setup.folder[0] == '\\'))) {
+        || !IsFolderName(g_setup.folder + (g_setup.folder[0] == '\\'))) {
         ShowBrokenScript();
         return false;
     }

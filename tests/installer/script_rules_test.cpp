@@ -134,6 +134,9 @@ TEST(ScriptRules, InstallEntries)
     EXPECT_TRUE(IsPlainName("\x83\x65\x83\x58\x83\x67\x95\x5c\x8e\xa6\x83\x5c\x83\x74\x83\x67")); // テスト表示ソフト
     for (const char* name : {"a\\b", "a/b", "C:", "a*", "a?", "a\"b", "<a", "a>", "a|b", "..", ". .", "a\tb"})
         EXPECT_FALSE(IsPlainName(name)) << name;
+    EXPECT_TRUE(IsFolderName("Tools\\" SO "\\" HYO));
+    for (const char* folder : {"", ".", "a\\.", "..\\Windows", "a\\", "\\a", "a\\\\b", "C:\\a", "a/b"})
+        EXPECT_FALSE(IsFolderName(folder)) << folder;
 
     // A target that would not fit is refused whole, never cut.
     std::string longName(260 - strlen(destination), 'n');
