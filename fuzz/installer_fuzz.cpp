@@ -36,7 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const EntryKind kind = ParseInstallEntry(value, "C:\\Program Files\\" "\x83\x5c" "\\", "C:\\WINDOWS",
                                              "C:\\WINDOWS\\SYSTEM32", &entry);
     Check(strlen(entry.target) < sizeof entry.target && strlen(entry.source) < sizeof entry.source);
-    Check(kind == EntryKind::TooLong || kind == EntryKind::End || entry.relativePart <= strlen(entry.target));
+    Check(kind == EntryKind::TooLong || kind == EntryKind::End || kind == EntryKind::Outside
+          || entry.relativePart <= strlen(entry.target));
+    Check(kind != EntryKind::Outside || !entry.target[0]); // nothing outside is ever named
 
     char caption[100], target[PathSize];
     ParseGroupEntry(value, "C:\\T\\", caption, sizeof caption, target, sizeof target);

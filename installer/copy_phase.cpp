@@ -29,8 +29,11 @@ void MakeShortcutsAndRegister()
 
 bool CopyNumberedEntry(int n)
 {
-    if (LoadInstallEntry(n) == EntryKind::TooLong) {
-        // A target that would not fit is never cut into another path.
+    const EntryKind kind = LoadInstallEntry(n);
+    if (kind == EntryKind::TooLong || kind == EntryKind::Outside) {
+        // A target that would not fit is never cut into another path; one
+        // outside its folder (a script changed since it was read) is never
+        // written.
         ShowPathError(g_setup.entry.source, " のコピーに失敗しました。");
         return false;
     }
@@ -55,6 +58,26 @@ void ShowOutcome(HWND page)
     PostMessageA(g_setup.sheet, PSM_SETWIZBUTTONS, 0, PSWIZB_FINISH);
 }
 
+// A file from a downloaded package carries the download mark (the
+// Zone.Identifier stream), which CopyFileA copies along: every start of the
+// installed program would then warn. Where there is none this does nothing.
+void RemoveDownloadMark(const char* path)
+{
+    char stream[PathSize + 16];
+    if (CopyBounded(stream, sizeof stream, path) && AppendBounded(stream, sizeof stream, ":Zone.Identifier"))
+        DeleteFileA(stream);
+}
+
+unsigned long long FileSize(const char* path)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(path, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    FindClose(search);
+    return (static_cast<unsigned long long>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+}
+
 } // namespace
 
 bool CopyEntry()
@@ -75,6 +98,8 @@ bool CopyEntry()
     }
     if (CopyFileA(entry.source, entry.target, FALSE)) {
         SetFileAttributesA(entry.target, FILE_ATTRIBUTE_NORMAL); // no read-only mark from the source
+        RemoveDownloadMark(entry.target);
+        g_setup.copiedBytes += FileSize(entry.target);
         return true;
     }
     switch (GetLastError()) {

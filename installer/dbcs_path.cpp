@@ -1,20 +1,16 @@
 #include "dbcs_path.h"
 
+#include <cctype>
 #include <cstring>
 
-namespace {
-
-// Width of the character at `p`: 2 for a lead byte followed by a byte, else 1.
-size_t CharWidth(const char* p)
+size_t CharLength(const char* p)
 {
     return IsLeadByte(static_cast<unsigned char>(*p)) && p[1] ? 2 : 1;
 }
 
-} // namespace
-
 const char* FindCharDbcs(const char* text, char c)
 {
-    for (const char* p = text; *p; p += CharWidth(p)) {
+    for (const char* p = text; *p; p += CharLength(p)) {
         if (*p == c)
             return p;
     }
@@ -30,7 +26,7 @@ bool IsTrailByteAt(const char* text, size_t offset)
 {
     size_t position = 0;
     while (position < offset && text[position])
-        position += CharWidth(text + position);
+        position += CharLength(text + position);
     return position > offset;
 }
 
@@ -40,6 +36,24 @@ bool EnsureTrailingBackslash(char* text, size_t size)
     if (length > 0 && text[length - 1] == '\\' && !IsTrailByteAt(text, length - 1))
         return true;
     return AppendBounded(text, size, "\\");
+}
+
+bool EqualsIgnoringCase(const char* a, const char* b)
+{
+    while (*a && *b) {
+        const size_t length = CharLength(a);
+        if (length != CharLength(b))
+            return false;
+        if (length == 2) {
+            if (a[0] != b[0] || a[1] != b[1])
+                return false;
+        } else if (tolower(static_cast<unsigned char>(*a)) != tolower(static_cast<unsigned char>(*b))) {
+            return false;
+        }
+        a += length;
+        b += length;
+    }
+    return *a == *b;
 }
 
 bool AppendBounded(char* text, size_t size, const char* tail)

@@ -11,16 +11,19 @@
 
 namespace {
 
-// A setup program usually runs from a downloads folder: DLLs are looked for
-// in the System folder only, where the system offers that.
+// A setup program usually runs from a downloads folder, where anyone may
+// have put a DLL: the DLLs that load from now on come from the System folder
+// only where the system offers that, and never from the current folder
+// where it does not (Windows 7 without its update). The program itself
+// imports only DLLs that Windows always takes from its own folder.
 void RestrictDllSearch()
 {
-    typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    FARPROC function = kernel ? GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr;
-    if (function)
-        reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void (*)()>(function))(
-            0x800 /* LOAD_LIBRARY_SEARCH_SYSTEM32 */);
+    auto setDefault = FindFunction<BOOL(WINAPI*)(DWORD)>(kernel, "SetDefaultDllDirectories");
+    if (setDefault && setDefault(0x800 /* LOAD_LIBRARY_SEARCH_SYSTEM32 */))
+        return;
+    if (auto setDirectory = FindFunction<BOOL(WINAPI*)(LPCSTR)>(kernel, "SetDllDirectoryA"))
+        setDirectory("");
 }
 
 // Splits the program path into its folder (with "\") and file name, at the
@@ -40,6 +43,11 @@ bool SplitProgramPath(const char* programPath)
         && AppendBounded(g_setup.scriptPath, PathSize, g_setup.scriptName);
 }
 
+bool IsInstalledFolder(const char* folder)
+{
+    return strlen(folder) > 3 && folder[1] == ':' && folder[2] == '\\';
+}
+
 } // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
@@ -56,10 +64,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
         ++command;
     const char letter = *command;
     const char* programPath = g_setup.ownPath;
-    if (letter == 'x' && command[1])
-        programPath = command + 2;
-    if (!SplitProgramPath(programPath)) {
-        MessageBoxA(nullptr, "設定ファイルが壊れているか、または見つかりません。", nullptr, MB_ICONHAND | MB_OK);
+    if (letter == 'x')
+        programPath = command[1] ? command + 2 : "";
+    // The uninstall copy removes the folder of the path it is given: only
+    // ever a full path below a drive root, never its own folder by default.
+    if (!SplitProgramPath(programPath) || (letter == 'x' && !IsInstalledFolder(g_setup.sourceFolder))) {
+        ShowBrokenScript();
         return 1;
     }
     if (!LoadSetupScript())

@@ -14,10 +14,13 @@ bool ScriptFileName(const char* installerName, char* out, size_t size)
     return true;
 }
 
-bool DefaultDestination(const char* windowsDir, char* folder, char* out, size_t size)
+bool DefaultDestination(const char* windowsDir, const char* programFiles, char* folder, char* out, size_t size)
 {
     char destination[PathSize];
-    if (windowsDir[0] && windowsDir[1] == ':') {
+    if (programFiles[0] && programFiles[1] == ':' && CopyBounded(destination, sizeof destination, programFiles)
+        && EnsureTrailingBackslash(destination, sizeof destination)) {
+        // The programs folder that Windows gives this program.
+    } else if (windowsDir[0] && windowsDir[1] == ':') {
         destination[0] = windowsDir[0];
         destination[1] = ':';
         destination[2] = '\0';
@@ -26,11 +29,105 @@ bool DefaultDestination(const char* windowsDir, char* folder, char* out, size_t 
         CopyBounded(destination, sizeof destination, "c:\\");
     }
     if (folder[0] == '\\') {
-        memmove(folder, folder + 1, strlen(folder)); // the root of the drive
+        memmove(folder, folder + 1, strlen(folder)); // the root of the Windows drive
+        destination[0] = windowsDir[0] && windowsDir[1] == ':' ? windowsDir[0] : 'c';
+        destination[1] = ':';
+        destination[2] = '\\';
         destination[3] = '\0';
     }
     return AppendBounded(destination, sizeof destination, folder)
         && AppendBounded(destination, sizeof destination, "\\") && CopyBounded(out, size, destination);
+}
+
+namespace {
+
+bool IsSeparator(char c)
+{
+    return c == '\\' || c == '/';
+}
+
+// A path part made of dots and spaces only, with two dots or more: Windows
+// reads it as a step up.
+bool IsDotStep(const char* begin, const char* end)
+{
+    int dots = 0;
+    for (const char* p = begin; p < end; ++p) {
+        if (*p == '.')
+            ++dots;
+        else if (*p != ' ')
+            return false;
+    }
+    return dots >= 2;
+}
+
+} // namespace
+
+bool IsContainedPath(const char* path)
+{
+    if (IsSeparator(path[0]))
+        return false;
+    const char* part = path;
+    for (const char* p = path;; p += CharLength(p)) {
+        if (*p == ':')
+            return false;
+        if (*p && !IsSeparator(*p))
+            continue;
+        if (IsDotStep(part, p))
+            return false;
+        if (!*p)
+            return true;
+        part = p + 1;
+    }
+}
+
+bool IsPlainName(const char* name)
+{
+    bool dotsAndSpaces = true;
+    for (const char* p = name; *p; p += CharLength(p)) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if (c < 0x20 || (CharLength(p) == 1 && strchr("\\/:*?\"<>|", c)))
+            return false;
+        dotsAndSpaces = dotsAndSpaces && (c == '.' || c == ' ');
+    }
+    return !dotsAndSpaces;
+}
+
+bool IsFolderName(const char* folder)
+{
+    char part[PathSize];
+    const char* start = folder;
+    for (const char* p = folder;; p += CharLength(p)) {
+        if (*p && *p != '\\')
+            continue;
+        const size_t length = size_t(p - start);
+        if (length == 0 || length >= sizeof part)
+            return false;
+        memcpy(part, start, length);
+        part[length] = '\0';
+        if (!IsPlainName(part))
+            return false;
+        if (!*p)
+            return true;
+        start = p + 1;
+    }
+}
+
+bool RealCopyPath(const char* ownPath, const char* systemDir, const char* wow64Dir, char* out, size_t size)
+{
+    const char* name = ownPath;
+    for (const char* p = FindCharDbcs(ownPath, '\\'); p; p = FindCharDbcs(p + 1, '\\'))
+        name = p + 1;
+    char folder[PathSize];
+    const size_t folderLength = size_t(name - ownPath);
+    if (!wow64Dir[0] || folderLength == 0 || folderLength >= sizeof folder)
+        return CopyBounded(out, size, ownPath);
+    memcpy(folder, ownPath, folderLength - 1); // without its "\"
+    folder[folderLength - 1] = '\0';
+    if (!EqualsIgnoringCase(folder, systemDir))
+        return CopyBounded(out, size, ownPath);
+    char path[PathSize];
+    return CopyBounded(path, sizeof path, wow64Dir) && EnsureTrailingBackslash(path, sizeof path)
+        && AppendBounded(path, sizeof path, name) && CopyBounded(out, size, path);
 }
 
 void PreviousDestination(const char* uninstallString, char* destination, size_t size)
@@ -81,6 +178,10 @@ EntryKind ParseInstallEntry(const char* value, const char* destination, const ch
             tail += 2;
         }
     }
+    if (!IsContainedPath(tail)) {
+        entry->target[0] = '\0';
+        return EntryKind::Outside;
+    }
     if (!CopyBounded(entry->target, sizeof entry->target, folder)
         || (folder != destination && !AppendBounded(entry->target, sizeof entry->target, "\\"))) {
         entry->target[0] = '\0';
@@ -109,8 +210,26 @@ GroupKind ParseGroupEntry(const char* value, const char* destination, char* capt
         return GroupKind::TooLong;
     memcpy(caption, value, captionLength);
     caption[captionLength] = '\0';
-    return GroupKind::Shortcut;
+    return IsPlainName(caption) ? GroupKind::Shortcut : GroupKind::BadCaption;
 }
+
+namespace {
+
+// The number of non-empty key names in a registry path.
+int KeyLevels(const char* path)
+{
+    int levels = 0;
+    bool inName = false;
+    for (const char* p = path; *p; p += CharLength(p)) {
+        const bool separator = *p == '\\';
+        if (!separator && !inName)
+            ++levels;
+        inName = !separator;
+    }
+    return levels;
+}
+
+} // namespace
 
 RegRoot ParseRegValue(const char* value, const char** keyPath)
 {
@@ -127,11 +246,9 @@ RegRoot ParseRegValue(const char* value, const char** keyPath)
         const char* path = value + length;
         if (*path)
             ++path; // the separator, whatever it is
-        // A root alone names every key under it: never delete that.
-        const char* rest = path;
-        while (*rest == '\\')
-            ++rest;
-        if (!*rest)
+        // A root alone, or a root and one key, names a branch that many
+        // programs share: never delete that.
+        if (KeyLevels(path) < 2)
             return RegRoot::None;
         *keyPath = path;
         return candidate.root;

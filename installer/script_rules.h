@@ -13,10 +13,31 @@ constexpr size_t PathSize = 260;
 // INSTINF). False for a name shorter than three characters.
 bool ScriptFileName(const char* installerName, char* out, size_t size);
 
-// The proposed destination: "<drive>:\Program Files\<folder>\" for a Windows
-// folder on a drive (else "c:\..."); a folder that starts with "\" goes to
-// the drive root instead, and loses that "\" in `folder` itself.
-bool DefaultDestination(const char* windowsDir, char* folder, char* out, size_t size);
+// The proposed destination: "<programs folder>\<folder>\", where the
+// programs folder is the one Windows gives this program (`programFiles`,
+// "C:\Program Files (x86)" for a 32-bit program on 64-bit Windows) or, when
+// that is empty, "<drive>:\Program Files" for a Windows folder on a drive
+// (else "c:"). A folder that starts with "\" goes to the root of the Windows
+// drive instead, and loses that "\" in `folder` itself.
+bool DefaultDestination(const char* windowsDir, const char* programFiles, char* folder, char* out, size_t size);
+
+// Whether a relative path stays inside the folder it is appended to: no ".."
+// step (a part made of dots and spaces only, with two dots or more), no
+// colon (drive or stream), no leading "\" or "/". Both "\" and "/" separate.
+bool IsContainedPath(const char* path);
+// Whether a text can name a file, a folder and a registry key of its own:
+// none of \ / : * ? " < > | or control characters, and not dots and spaces only.
+bool IsPlainName(const char* name);
+
+// Whether the "Folder" value names a folder of its own under the programs
+// folder (or, after a leading "\\", under the drive root): parts separated
+// by "\\", each a plain name, so none is "." or "..", and none is empty.
+bool IsFolderName(const char* folder);
+
+// Where the uninstall copy really is. A 32-bit program on 64-bit Windows that
+// names the System folder reaches SysWOW64 (`wow64Dir`, empty elsewhere): a
+// copy started from the System folder lies there, under its own name.
+bool RealCopyPath(const char* ownPath, const char* systemDir, const char* wow64Dir, char* out, size_t size);
 
 // The folder of a registered uninstaller, from its UninstallString, quoted
 // ("C:\A\X.EXE" /r) or not (C:\A\X.EXE /r), into `destination`.
@@ -27,6 +48,7 @@ enum class EntryKind {
     Destination, // a file under the destination (or the Windows folder)
     System,      // a file in the System folder: never removed
     TooLong,     // the target path would not fit: reported and skipped
+    Outside,     // the entry would write or delete outside its folder
 };
 
 struct InstallEntry {
@@ -36,20 +58,23 @@ struct InstallEntry {
 };
 
 // Parses the value of a file entry ("source", "source,target",
-// "source,w!name", "source,s!name", ",target").
+// "source,w!name", "source,s!name", ",target"). The part appended to the
+// folder (target, or source without one) must be a contained path.
 EntryKind ParseInstallEntry(const char* value, const char* destination, const char* windowsDir,
                             const char* systemDir, InstallEntry* entry);
 
-enum class GroupKind { End, Shortcut, TooLong };
+enum class GroupKind { End, Shortcut, TooLong, BadCaption };
 
 // Parses a shortcut entry ("caption,file[,arguments]"): End for an empty
-// value, one without a comma or with an empty caption.
+// value, one without a comma or with an empty caption; BadCaption for a
+// caption that is no plain name (it becomes a file name).
 GroupKind ParseGroupEntry(const char* value, const char* destination, char* caption, size_t captionSize,
                           char* target, size_t targetSize);
 
 enum class RegRoot { None, CurrentUser, LocalMachine, ClassesRoot };
 
 // The root and key path of a "Reg" value. None for an unknown root, and for
-// a value that names a root alone (or a root and backslashes): deleting that
-// would empty the whole root.
+// a value that names a root alone or a root and one key under it
+// (HKEY_CURRENT_USER\Software): deleting that would empty a whole branch
+// that many programs share.
 RegRoot ParseRegValue(const char* value, const char** keyPath);

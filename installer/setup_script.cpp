@@ -9,12 +9,26 @@ namespace {
 
 const char UninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
+// The folder that Windows gives this program for programs: on 64-bit
+// Windows a 32-bit program gets "Program Files (x86)". Empty where the shell
+// cannot say (before its version 5).
+void ProgramFilesFolder(char* folder)
+{
+    auto getFolderPath = FindFunction<HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPSTR)>(
+        GetModuleHandleA("shell32.dll"), "SHGetFolderPathA");
+    folder[0] = '\0';
+    if (!getFolderPath || getFolderPath(nullptr, 0x26 /* CSIDL_PROGRAM_FILES */, nullptr, 0, folder) != S_OK)
+        folder[0] = '\0';
+}
+
 void ProposeDestination()
 {
-    char windowsDir[PathSize];
+    char windowsDir[PathSize], programFiles[MAX_PATH];
     if (!GetWindowsDirectoryA(windowsDir, sizeof windowsDir))
         windowsDir[0] = '\0';
-    if (!DefaultDestination(windowsDir, g_setup.folder, g_setup.destination, sizeof g_setup.destination))
+    ProgramFilesFolder(programFiles);
+    if (!DefaultDestination(windowsDir, programFiles, g_setup.folder, g_setup.destination,
+                            sizeof g_setup.destination))
         lstrcpynA(g_setup.destination, "c:\\", sizeof g_setup.destination);
 
     // An earlier installation: its folder is proposed again.
@@ -36,7 +50,31 @@ void ProposeDestination()
     RegCloseKey(key);
 }
 
+// Counts the file and shortcut entries; false when one of them would reach
+// outside its folder or name a link with a text that is no file name.
+bool CountEntries()
+{
+    g_setup.installCount = 0;
+    for (EntryKind kind; (kind = LoadInstallEntry(g_setup.installCount + 1)) != EntryKind::End;) {
+        if (kind == EntryKind::Outside)
+            return false;
+        ++g_setup.installCount;
+    }
+    g_setup.groupCount = 0;
+    for (GroupKind kind; (kind = LoadGroupEntry(g_setup.groupCount + 1)) != GroupKind::End;) {
+        if (kind == GroupKind::BadCaption)
+            return false;
+        ++g_setup.groupCount;
+    }
+    return true;
+}
+
 } // namespace
+
+void ShowBrokenScript()
+{
+    MessageBoxA(nullptr, "設定ファイルが壊れているか、または見つかりません。", nullptr, MB_ICONHAND | MB_OK);
+}
 
 void ReadScriptValue(const char* section, const char* key, char* out, DWORD size)
 {
@@ -47,21 +85,21 @@ bool LoadSetupScript()
 {
     ReadScriptValue("Install", "Title", g_setup.title, sizeof g_setup.title);
     ReadScriptValue("Install", "Folder", g_setup.folder, sizeof g_setup.folder);
-    if (!g_setup.title[0] || !g_setup.folder[0]) {
-        MessageBoxA(nullptr, "設定ファイルが壊れているか、または見つかりません。", nullptr, MB_ICONHAND | MB_OK);
+    // The Title names a folder, links and a registry key; the Folder is
+    // proposed under the programs folder or the drive root, never above.
+    if (!g_setup.title[0] || !g_setup.folder[0] || !IsPlainName(g_setup.title)
+        || !IsFolderName(g_setup.folder + (g_setup.folder[0] == '\\'))) {
+        ShowBrokenScript();
         return false;
     }
     char resident[10];
     ReadScriptValue("Install", "TSR", resident, sizeof resident);
     g_setup.resident = resident[0] == '1';
     ProposeDestination();
-
-    g_setup.installCount = 0;
-    while (LoadInstallEntry(g_setup.installCount + 1) != EntryKind::End)
-        ++g_setup.installCount;
-    g_setup.groupCount = 0;
-    while (LoadGroupEntry(g_setup.groupCount + 1) != GroupKind::End)
-        ++g_setup.groupCount;
+    if (!CountEntries()) {
+        ShowBrokenScript(); // before any window opens and anything is written
+        return false;
+    }
     return true;
 }
 

@@ -22,12 +22,14 @@ struct SetupState {
     InstallEntry entry;              // the current file entry
     char caption[PathSize];          // the current shortcut entry
     char groupTarget[PathSize];
+    char* groupCaptions;             // uninstall: the "Group" captions, each ended by a zero, then an empty one
     bool startMenu;                  // wizard choices
     bool desktop;
     HWND messageOwner;               // owns error messages: the current page or the uninstall window
     HWND sheet;                      // the wizard frame
     int copyStep;
     bool copyError;
+    unsigned long long copiedBytes;  // what the copy phase wrote, for the list of installed programs
 };
 
 extern SetupState g_setup;
@@ -35,6 +37,8 @@ extern SetupState g_setup;
 // Reads the script, proposes the destination and counts the entries. False
 // (after the message) when the script is missing or broken.
 bool LoadSetupScript();
+// The message for a missing or broken script, with no owner.
+void ShowBrokenScript();
 // Reads one value of the script (default empty), bounded by `size`.
 void ReadScriptValue(const char* section, const char* key, char* out, DWORD size);
 // Fills g_setup.entry for entry n (-1 the installer, 0 the script, 1.. the
@@ -42,6 +46,13 @@ void ReadScriptValue(const char* section, const char* key, char* out, DWORD size
 EntryKind LoadInstallEntry(int n);
 // Fills g_setup.caption and g_setup.groupTarget for shortcut entry n.
 GroupKind LoadGroupEntry(int n);
+
+// A function of a loaded DLL, or nullptr where this Windows lacks it.
+template <typename Function> Function FindFunction(HMODULE module, const char* name)
+{
+    FARPROC function = module ? GetProcAddress(module, name) : nullptr;
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(function));
+}
 
 // A message box owned by the message owner: `path` followed by `message`,
 // the system's default caption, the error icon.

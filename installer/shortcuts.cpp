@@ -82,21 +82,20 @@ void SaveLink(const char* folder, const ShortcutItem& item)
     link->Release();
 }
 
-void RemoveFolderOfLinks(char* folder)
+// Removes the links that the script's "Group" section names (read before
+// the script itself was deleted), then the folder if nothing else is in it:
+// a file of the user's own stays, and so does a folder that is a junction or
+// symbolic link (nothing in it is ours).
+void RemoveNamedLinks(const char* folder)
 {
-    char pattern[PathSize];
-    if (!CopyBounded(pattern, sizeof pattern, folder) || !AppendBounded(pattern, sizeof pattern, "\\*.*"))
+    const DWORD attributes = GetFileAttributesA(folder);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern, &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            char path[PathSize];
-            if (CopyBounded(path, sizeof path, folder) && AppendBounded(path, sizeof path, "\\")
-                && AppendBounded(path, sizeof path, found.cFileName))
-                DeleteFileA(path);
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
+    for (const char* name = g_setup.groupCaptions; name && *name; name += lstrlenA(name) + 1) {
+        char link[PathSize];
+        if (CopyBounded(link, sizeof link, folder) && AppendBounded(link, sizeof link, "\\")
+            && AppendBounded(link, sizeof link, name) && AppendBounded(link, sizeof link, ".lnk"))
+            DeleteFileA(link);
     }
     RemoveDirectoryA(folder);
 }
@@ -111,7 +110,7 @@ void ShellLinkShortcuts(ShortcutPlace place, bool remove)
         if (!AppendBounded(folder, sizeof folder, g_setup.title))
             return;
         if (remove) {
-            RemoveFolderOfLinks(folder);
+            RemoveNamedLinks(folder);
             return;
         }
         if (!AppendBounded(folder, sizeof folder, "\\"))

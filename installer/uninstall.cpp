@@ -53,8 +53,8 @@ bool DeleteFiles(bool* allDeleted)
 {
     for (int n = g_setup.installCount; n >= -1; --n) {
         const EntryKind kind = LoadInstallEntry(n);
-        if (kind == EntryKind::System || kind == EntryKind::TooLong || kind == EntryKind::End)
-            continue; // never removed, or never installed
+        if (kind != EntryKind::Destination)
+            continue; // never removed, never installed, or outside the product's places
         if (DeleteFileReported(g_setup.entry.target))
             continue;
         *allDeleted = false;
@@ -69,6 +69,73 @@ bool DeleteFiles(bool* allDeleted)
         }
     }
     return true;
+}
+
+// The names of the links to remove, read while the script is still there
+// (it goes with the files); a heap list of zero-terminated captions.
+char* ReadGroupCaptions()
+{
+    char* list = static_cast<char*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, g_setup.groupCount * PathSize + 1));
+    char* next = list;
+    for (int n = 1; list && n <= g_setup.groupCount; ++n) {
+        if (LoadGroupEntry(n) == GroupKind::Shortcut) {
+            lstrcpynA(next, g_setup.caption, PathSize);
+            next += lstrlenA(next) + 1;
+        }
+    }
+    return list;
+}
+
+void SetText(HKEY key, const char* name, const char* text)
+{
+    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), DWORD(lstrlenA(text) + 1));
+}
+
+void SetNumber(HKEY key, const char* name, DWORD number)
+{
+    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
+}
+
+// What the list of installed programs shows besides the name: the product's
+// icon, its size, and the publisher and version the script names; no Change
+// or Repair, which this installer does not offer.
+void DescribeProduct(HKEY key)
+{
+    if (LoadInstallEntry(1) != EntryKind::TooLong) {
+        const char* dot = nullptr;
+        for (const char* p = FindCharDbcs(g_setup.entry.target, '.'); p; p = FindCharDbcs(p + 1, '.'))
+            dot = p;
+        if (dot && lstrcmpiA(dot, ".exe") == 0)
+            SetText(key, "DisplayIcon", g_setup.entry.target);
+    }
+    SetNumber(key, "EstimatedSize", DWORD((g_setup.copiedBytes + 1023) / 1024));
+    SetNumber(key, "NoModify", 1);
+    SetNumber(key, "NoRepair", 1);
+    static const char* const described[] = {"Publisher", "DisplayVersion"};
+    for (const char* name : described) {
+        char text[PathSize];
+        ReadScriptValue("Install", name, text, sizeof text);
+        if (text[0])
+            SetText(key, name, text);
+    }
+}
+
+// Files, folders, the Uninstall entry and the links; the script's own
+// registry keys are gone already.
+bool RemoveProduct()
+{
+    bool result = true;
+    if (!DeleteFiles(&result))
+        return false;
+    if (!CleanFolderTree(g_setup.destination))
+        result = false;
+    char keyPath[PathSize];
+    if (UninstallKeyPath(keyPath, sizeof keyPath))
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, keyPath);
+    CreateShortcuts(Programs, true);
+    CreateShortcuts(Desktop, true);
+    CreateShortcuts(Startup, true);
+    return result;
 }
 
 void OnUninstallTimer(HWND dialog)
@@ -136,10 +203,9 @@ void RegisterUninstall()
     lstrcatA(command, g_setup.destination);
     lstrcatA(command, g_setup.installerName);
     lstrcatA(command, "\" /r");
-    RegSetValueExA(key, "DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(g_setup.title),
-                   DWORD(lstrlenA(g_setup.title) + 1));
-    RegSetValueExA(key, "UninstallString", 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
-                   DWORD(lstrlenA(command) + 1));
+    SetText(key, "DisplayName", g_setup.title);
+    SetText(key, "UninstallString", command);
+    DescribeProduct(key);
     RegCloseKey(key);
 }
 
@@ -155,7 +221,7 @@ void RunUninstallRequest()
 
     char systemDir[PathSize], copy[PathSize];
     const UINT length = GetSystemDirectoryA(systemDir, sizeof systemDir);
-    char commandLine[PathSize * 2 + 8];
+    char commandLine[PathSize * 2 + 8]; // both paths, two quotes and " x "
     if (length == 0 || length >= sizeof systemDir || !CopyBounded(copy, sizeof copy, systemDir)
         || !AppendBounded(copy, sizeof copy, "\\") || !AppendBounded(copy, sizeof copy, g_setup.installerName)) {
         MessageBoxA(nullptr, "アンインストール用プログラムの起動に失敗しました。手動で削除してください。", nullptr,
@@ -163,8 +229,11 @@ void RunUninstallRequest()
         return;
     }
     CopyFileA(g_setup.ownPath, copy, FALSE);
-    lstrcpyA(commandLine, copy);
-    lstrcatA(commandLine, " x ");
+    // The program quoted: "Tools Setup.EXE" must never start a Tools.exe
+    // of the System folder, nor itself with the wrong command letter.
+    commandLine[0] = '"';
+    lstrcpyA(commandLine + 1, copy);
+    lstrcatA(commandLine, "\" x ");
     lstrcatA(commandLine, g_setup.ownPath);
     SetCurrentDirectoryA(systemDir);
     if (WinExec(commandLine, SW_SHOWNORMAL) < 32)
@@ -176,23 +245,27 @@ void RunUninstallCopy()
 {
     lstrcpynA(g_setup.destination, g_setup.sourceFolder, PathSize);
     DialogBoxParamA(g_setup.instance, MAKEINTRESOURCEA(IDD_UNINSTALL), nullptr, UninstallDialog, 0);
-    DeleteAtRestart(g_setup.ownPath);
+    // On 64-bit Windows the copy lies in SysWOW64, and the deletion at
+    // restart (done by 64-bit Windows itself) must name that place.
+    char systemDir[PathSize], wow64Dir[PathSize], copy[PathSize];
+    auto getWow64Directory = FindFunction<UINT(WINAPI*)(LPSTR, UINT)>(GetModuleHandleA("kernel32.dll"),
+                                                                       "GetSystemWow64DirectoryA");
+    const UINT length = getWow64Directory ? getWow64Directory(wow64Dir, sizeof wow64Dir) : 0;
+    if (length == 0 || length >= sizeof wow64Dir)
+        wow64Dir[0] = '\0';
+    if (!GetSystemDirectoryA(systemDir, sizeof systemDir))
+        systemDir[0] = '\0';
+    if (RealCopyPath(g_setup.ownPath, systemDir, wow64Dir, copy, sizeof copy))
+        DeleteAtRestart(copy);
 }
 
 bool RunUninstall()
 {
-    bool result = true;
     DeleteScriptKeys();
-    if (!DeleteFiles(&result))
-        return false;
-    if (!CleanFolderTree(g_setup.destination))
-        result = false;
-    char keyPath[PathSize];
-    if (UninstallKeyPath(keyPath, sizeof keyPath))
-        DeleteKeyTree(HKEY_LOCAL_MACHINE, keyPath);
-    CreateShortcuts(Programs, true);
-    CreateShortcuts(Desktop, true);
-    CreateShortcuts(Startup, true);
+    g_setup.groupCaptions = ReadGroupCaptions();
+    const bool result = RemoveProduct();
+    HeapFree(GetProcessHeap(), 0, g_setup.groupCaptions);
+    g_setup.groupCaptions = nullptr;
     return result;
 }
 
@@ -234,6 +307,10 @@ bool CleanFolderTree(char* folder)
                 result = false;
                 continue;
             }
+            // A junction or symbolic link leads out of the product's tree:
+            // left as it is, and never followed.
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                continue;
             if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 if (!AppendBounded(path, sizeof path, "\\") || !CleanFolderTree(path)) {
                     FindClose(search);

@@ -11,6 +11,7 @@
 #include "folders.h"
 #include "resource.h"
 #include "setup_state.h"
+#include "user_start.h"
 
 namespace {
 
@@ -196,35 +197,75 @@ INT_PTR CALLBACK ShortcutsPage(HWND page, UINT message, WPARAM, LPARAM lParam)
     return FALSE;
 }
 
+// The "Open" text as the shell must see it, which has a current folder of
+// its own: a file of the destination by its full path, anything else (a web
+// address) as it is.
+const char* ShellOpenTarget(const char* open, char* full)
+{
+    const bool relative = open[0] != '\\' && open[1] != ':';
+    if (relative && CopyBounded(full, PathSize, g_setup.destination) && AppendBounded(full, PathSize, open)
+        && GetFileAttributesA(full) != INVALID_FILE_ATTRIBUTES)
+        return full;
+    return open;
+}
+
+// Finish: the product, then the "Open" file, in the destination folder. An
+// elevated wizard has the running shell start them, so that they run as the
+// user who started Setup and not with the administrator's token.
 void StartProduct(HWND page)
 {
+    const bool asUser = RunsElevated();
     const EntryKind first = LoadInstallEntry(1);
     if (first == EntryKind::Destination || first == EntryKind::System) {
         SetCurrentDirectoryA(g_setup.destination);
-        // Quoted: an unquoted path with spaces could start another program.
-        char command[PathSize + 2];
-        command[0] = '"';
-        lstrcpyA(command + 1, g_setup.entry.target);
-        lstrcatA(command, "\"");
-        WinExec(command, SW_SHOWNORMAL);
+        if (!asUser || !OpenThroughShell(g_setup.entry.target, g_setup.destination)) {
+            // Quoted: an unquoted path with spaces could start another program.
+            char command[PathSize + 2];
+            command[0] = '"';
+            lstrcpyA(command + 1, g_setup.entry.target);
+            lstrcatA(command, "\"");
+            WinExec(command, SW_SHOWNORMAL);
+        }
     }
-    char open[PathSize];
+    char open[PathSize], full[PathSize];
     ReadScriptValue("Install", "Open", open, sizeof open);
-    if (open[0])
+    if (open[0] && (!asUser || !OpenThroughShell(ShellOpenTarget(open, full), g_setup.destination)))
         ShellExecuteA(page, "open", open, nullptr, nullptr, SW_SHOWNORMAL);
 }
 
+// While the Cancel question is open the copy phase waits: a step that comes
+// due meanwhile is held, and run after No.
+bool g_askingToCancel;
+bool g_stepHeld;
+bool g_copyStopped;
+
 bool CopyPhaseRunning()
 {
-    return g_setup.copyStep <= g_setup.installCount + 3;
+    return !g_copyStopped && g_setup.copyStep <= g_setup.installCount + 3;
+}
+
+void OnCopyStep(HWND page)
+{
+    if (g_askingToCancel)
+        g_stepHeld = true;
+    else if (CopyPhaseRunning())
+        RunCopyStep(page);
 }
 
 // Cancel while files are copied: asked, and then stopped between two steps.
 void OnCopyQueryCancel(HWND page)
 {
-    const bool stop = !CopyPhaseRunning()
-        || MessageBoxA(page, "インストールを中止しますか？", g_setup.title, MB_ICONQUESTION | MB_YESNO) == IDYES;
-    Answer(page, stop ? FALSE : TRUE);
+    if (!CopyPhaseRunning()) {
+        Answer(page, FALSE);
+        return;
+    }
+    g_askingToCancel = true;
+    g_copyStopped = MessageBoxA(page, "インストールを中止しますか？", g_setup.title, MB_ICONQUESTION | MB_YESNO) == IDYES;
+    g_askingToCancel = false;
+    if (g_stepHeld && !g_copyStopped)
+        PostMessageA(page, WM_COMMAND, CopyStepCommand, 0);
+    g_stepHeld = false;
+    Answer(page, g_copyStopped ? FALSE : TRUE);
 }
 
 INT_PTR CALLBACK CopyPage(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
@@ -243,8 +284,8 @@ INT_PTR CALLBACK CopyPage(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
         }
         return TRUE;
     case WM_COMMAND:
-        if (wParam == CopyStepCommand && CopyPhaseRunning())
-            RunCopyStep(page);
+        if (wParam == CopyStepCommand)
+            OnCopyStep(page);
         return TRUE;
     case WM_NOTIFY:
         switch (reinterpret_cast<NMHDR*>(lParam)->code) {
@@ -279,10 +320,32 @@ void CenterWindow(HWND window)
     SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+namespace {
+
+// The common controls, by their full path in the System folder: a
+// comctl32.dll beside Setup (in a downloads folder) is never loaded.
+HMODULE LoadCommonControls()
+{
+    char path[PathSize];
+    const UINT length = GetSystemDirectoryA(path, sizeof path);
+    if (length == 0 || length >= sizeof path || !AppendBounded(path, sizeof path, "\\comctl32.dll"))
+        return nullptr;
+    return LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+} // namespace
+
 void RunWizard()
 {
-    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&controls);
+    HMODULE controls = LoadCommonControls();
+    auto initCommonControls = FindFunction<void(WINAPI*)()>(controls, "InitCommonControls");
+    auto propertySheet = FindFunction<INT_PTR(WINAPI*)(LPCPROPSHEETHEADERA)>(controls, "PropertySheetA");
+    if (!initCommonControls || !propertySheet) {
+        if (controls)
+            FreeLibrary(controls);
+        return;
+    }
+    initCommonControls();
     SetCurrentDirectoryA(g_setup.sourceFolder);
     static const struct {
         int id;
@@ -304,5 +367,6 @@ void RunWizard()
     sheet.hInstance = g_setup.instance;
     sheet.nPages = 3;
     sheet.ppsp = pages;
-    PropertySheetA(&sheet);
+    propertySheet(&sheet);
+    FreeLibrary(controls);
 }

@@ -89,6 +89,11 @@ ALSA
     # the tests' own mount namespace.
     mkdir -p "$root/tdrive"
     ln -sfn "$root/tdrive" "$WINEPREFIX/dosdevices/t:"
+    # A symbolic link on T:, which Wine shows as a reparse point and which a
+    # Windows program cannot make under Wine 8: T:\qv-links\link leads to
+    # T:\qv-outside wherever a test moves T:\qv-links.
+    mkdir -p "$root/tdrive/qv-outside" "$root/tdrive/qv-links"
+    [ -L "$root/tdrive/qv-links/link" ] || ln -s "$root/tdrive/qv-outside" "$root/tdrive/qv-links/link"
     if [ "${QV_PRIVATE_NETWORK:-}" = 1 ] && [ "$(id -u)" = 0 ]; then
       mkdir -p "$root/sdrive"
       mountpoint -q "$root/sdrive" || mount -t tmpfs -o size=64m tmpfs "$root/sdrive"

@@ -17,6 +17,10 @@
 namespace {
 
 const char Title[] = "テスト表示ソフト"; // 表 ends in the "\" code
+// A name with a space: "Tools.exe" of the System folder must never start.
+const char SetupExe[] = "Tools Setup.EXE";
+const char SetupScript[] = "Tools Setup.INF";
+const char AppDefaults[] = "Software\\Wine\\AppDefaults\\Tools Setup.EXE";
 const char UninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const char ShellFolders[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 enum { Prompt = 1000, Destination = 1001, StartMenu = 1006, DesktopBox = 1005, CopyStatus = 1008,
@@ -28,6 +32,13 @@ std::string ShellFolder(const char* name)
     DWORD size = sizeof folder;
     RegGetValueA(HKEY_CURRENT_USER, ShellFolders, name, RRF_RT_REG_SZ, nullptr, folder, &size);
     return folder;
+}
+
+DWORD Number(const std::string& key, const char* name)
+{
+    DWORD number = 0, size = sizeof number;
+    RegGetValueA(HKEY_LOCAL_MACHINE, key.c_str(), name, RRF_RT_REG_DWORD, nullptr, &number, &size);
+    return number;
 }
 
 bool Exists(const std::string& path)
@@ -116,7 +127,7 @@ protected:
         CreateDirectoryA(source_.c_str(), nullptr);
         CreateDirectoryA((source_ + "sub").c_str(), nullptr);
         CreateDirectoryA((source_ + "sub\\data").c_str(), nullptr);
-        ASSERT_TRUE(CopyFileA(WindowsPath(INSTALLER_EXE).c_str(), (source_ + "SETUP.EXE").c_str(), FALSE));
+        ASSERT_TRUE(CopyFileA(WindowsPath(INSTALLER_EXE).c_str(), (source_ + SetupExe).c_str(), FALSE));
         ASSERT_TRUE(CopyFileA(WindowsPath(FAKE_PRODUCT_EXE).c_str(), (source_ + "tools.exe").c_str(), FALSE));
         WriteFileText(source_ + "readme.txt", "read me");
         WriteFileText(source_ + "sub\\data\\x.dat", "data");
@@ -133,12 +144,14 @@ protected:
         Script("Install", "4", "ro.txt");
         Script("Install", "5", ",old.dll");
         Script("Install", "6", "qvtestlib.dll,s!qvtestlib.dll");
+        Script("Install", "7", "readme.txt,w!qvtest-readme.txt");
         Script("Install", "Open", "tools.exe");
         Script("Group", "1", "ツール,tools.exe,/s");
         Script("Group", "2", "読んでね,readme.txt");
         Script("Reg", "1", "HKEY_CURRENT_USER\\Software\\QvTest\\Options");
         Script("Reg", "2", "hkey_current_user\\Software\\QvTest");
         Script("Reg", "3", "HKEY_CURRENT_USER\\");
+        Script("Reg", "4", "HKEY_CURRENT_USER\\Software\\");
     }
 
     void TearDown() override
@@ -166,11 +179,16 @@ protected:
         char system[MAX_PATH];
         GetSystemDirectoryA(system, sizeof system);
         DeleteFileA((std::string(system) + "\\qvtestlib.dll").c_str());
+        DeleteFileA((std::string(system) + "\\Tools.exe").c_str());
+        DeleteFileA((std::string(system) + "\\started.txt").c_str());
+        char windows[MAX_PATH];
+        GetWindowsDirectoryA(windows, sizeof windows);
+        DeleteFileA((std::string(windows) + "\\qvtest-readme.txt").c_str());
     }
 
     void Script(const char* section, const char* key, const char* value)
     {
-        WritePrivateProfileStringA(section, key, value, (source_ + "SETUP.INF").c_str());
+        WritePrivateProfileStringA(section, key, value, (source_ + SetupScript).c_str());
     }
 
     DWORD Start(const std::string& program, const std::string& arguments = "")
@@ -187,7 +205,7 @@ protected:
 
     HWND StartWizard()
     {
-        pid_ = Start(source_ + "SETUP.EXE");
+        pid_ = Start(source_ + SetupExe);
         HWND sheet = nullptr;
         EXPECT_TRUE(WaitFor([&] { return (sheet = FindWizard(pid_)) != nullptr && FindDescendant(sheet, Destination); }));
         return sheet;
@@ -250,6 +268,9 @@ TEST_F(InstallerTest, InstallsAJapaneseProductAndRemovesItAgain)
     // An earlier version's file that a deletion entry removes.
     CreateDirectoryA(destination_.c_str(), nullptr);
     WriteFileText(destination_ + "old.dll", "old");
+    // Wine keeps a stream as a file of that name: the download mark that a
+    // copied file brings along must go.
+    WriteFileText(destination_ + "tools.exe:Zone.Identifier", "[ZoneTransfer]\r\nZoneId=3\r\n");
     HKEY options;
     RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\QvTest\\Options\\Deeper", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                     &options, nullptr);
@@ -270,6 +291,7 @@ TEST_F(InstallerTest, InstallsAJapaneseProductAndRemovesItAgain)
     ASSERT_TRUE(WaitFor([&] { return (startMenu = FindDescendant(sheet, StartMenu)) != nullptr; }));
     EXPECT_TRUE(IsChecked(GetParent(startMenu), StartMenu));
     EXPECT_FALSE(IsChecked(GetParent(startMenu), DesktopBox));
+    SendMessageA(FindDescendant(sheet, DesktopBox), BM_CLICK, 0, 0);
     PressWizardButton(sheet, PSBTN_NEXT);
 
     ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(GetDlgItem(sheet, FinishButton)) && IsWindowVisible(GetDlgItem(sheet, FinishButton)); }, 30000));
@@ -277,16 +299,21 @@ TEST_F(InstallerTest, InstallsAJapaneseProductAndRemovesItAgain)
     EXPECT_NE(FindDescendant(sheet, RemovalNote), nullptr);
 
     // Files, folders, the read-only mark gone, the deletion entry done.
-    for (const char* file : {"SETUP.EXE", "SETUP.INF", "tools.exe", "readme.txt", "sub\\data\\x.dat", "ro.txt"})
+    for (const char* file : {SetupExe, SetupScript, "tools.exe", "readme.txt", "sub\\data\\x.dat", "ro.txt"})
         EXPECT_TRUE(Exists(destination_ + file)) << file;
     EXPECT_EQ(GetFileAttributesA((destination_ + "ro.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
     EXPECT_FALSE(Exists(destination_ + "old.dll"));
+    EXPECT_FALSE(Exists(destination_ + "tools.exe:Zone.Identifier"));
     char system[MAX_PATH];
     GetSystemDirectoryA(system, sizeof system);
     const std::string systemLibrary = std::string(system) + "\\qvtestlib.dll";
     EXPECT_TRUE(Exists(systemLibrary));
+    char windows[MAX_PATH];
+    GetWindowsDirectoryA(windows, sizeof windows);
+    const std::string windowsFile = std::string(windows) + "\\qvtest-readme.txt";
+    EXPECT_TRUE(Exists(windowsFile));
 
-    // The Start-menu folder and its links; no desktop link.
+    // The Start-menu folder and its links, and the desktop link.
     const std::string group = ShellFolder("Programs") + "\\" + Title + "\\";
     Link link;
     ASSERT_TRUE(ReadLink(group + "ツール.lnk", &link));
@@ -295,7 +322,8 @@ TEST_F(InstallerTest, InstallsAJapaneseProductAndRemovesItAgain)
     EXPECT_EQ(link.workingDirectory, destination_);
     ASSERT_TRUE(ReadLink(group + "読んでね.lnk", &link));
     EXPECT_EQ(link.target, destination_ + "readme.txt");
-    EXPECT_FALSE(Exists(ShellFolder("Desktop") + "\\" + Title + ".lnk"));
+    ASSERT_TRUE(ReadLink(ShellFolder("Desktop") + "\\" + Title + ".lnk", &link));
+    EXPECT_EQ(link.target, destination_ + "tools.exe");
 
     // The entry in the list of installed programs, its command quoted.
     char value[MAX_PATH] = {};
@@ -303,25 +331,55 @@ TEST_F(InstallerTest, InstallsAJapaneseProductAndRemovesItAgain)
     const std::string entry = std::string(UninstallKey) + Title;
     ASSERT_EQ(RegGetValueA(HKEY_LOCAL_MACHINE, entry.c_str(), "UninstallString", RRF_RT_REG_SZ, nullptr, value, &size),
               ERROR_SUCCESS);
-    EXPECT_EQ(std::string(value), "\"" + destination_ + "SETUP.EXE\" /r");
+    EXPECT_EQ(std::string(value), "\"" + destination_ + SetupExe + "\" /r");
     size = sizeof value;
     RegGetValueA(HKEY_LOCAL_MACHINE, entry.c_str(), "DisplayName", RRF_RT_REG_SZ, nullptr, value, &size);
     EXPECT_STREQ(value, Title);
+    size = sizeof value;
+    RegGetValueA(HKEY_LOCAL_MACHINE, entry.c_str(), "DisplayIcon", RRF_RT_REG_SZ, nullptr, value, &size);
+    EXPECT_EQ(std::string(value), destination_ + "tools.exe");
+    // Every copied file counts, in KiB rounded up; no Change or Repair.
+    unsigned long long bytes = 0;
+    for (const std::string& file : {destination_ + SetupExe, destination_ + SetupScript, destination_ + "tools.exe",
+                                    destination_ + "readme.txt", destination_ + "sub\\data\\x.dat",
+                                    destination_ + "ro.txt", systemLibrary, windowsFile}) {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        GetFileAttributesExA(file.c_str(), GetFileExInfoStandard, &data);
+        bytes += data.nFileSizeLow;
+    }
+    EXPECT_EQ(Number(entry, "EstimatedSize"), (bytes + 1023) / 1024);
+    EXPECT_EQ(Number(entry, "NoModify"), 1u);
+    EXPECT_EQ(Number(entry, "NoRepair"), 1u);
+    size = sizeof value;
+    EXPECT_NE(RegGetValueA(HKEY_LOCAL_MACHINE, entry.c_str(), "Publisher", RRF_RT_REG_SZ, nullptr, value, &size),
+              ERROR_SUCCESS); // the script names none
 
-    // Finish starts the product in its folder, then opens "Open".
+    // Finish has the shell start the product in its folder, then open
+    // "Open": not as children of the elevated wizard.
     PressWizardButton(sheet, PSBTN_FINISH);
     ASSERT_TRUE(WaitForExit(pid_));
     EXPECT_TRUE(WaitFor([&] { return ReadFileText(destination_ + "started.txt") == "started \r\nstarted \r\n"; }))
         << ReadFileText(destination_ + "started.txt");
+    EXPECT_TRUE(WaitFor([&] { return !ReadFileText(destination_ + "parent.txt").empty(); }));
+    EXPECT_NE(ReadFileText(destination_ + "parent.txt"), std::to_string(pid_));
+    DeleteFileA((destination_ + "parent.txt").c_str());
 
     // The user's own file, and a help index the help viewer left.
     CreateDirectoryA((destination_ + "user").c_str(), nullptr);
     WriteFileText(destination_ + "user\\notes.txt", "mine");
     WriteFileText(destination_ + "TOOLS.GID", "index");
+    WriteFileText(group + "mine.txt", "the user's own");
+    // A symbolic link among the user's files, to a folder outside where a
+    // help index of someone else's lies: never followed.
+    WriteFileText("T:\\qv-outside\\OTHER.GID", "not ours");
+    ASSERT_TRUE(MoveFileA("T:\\qv-links", (destination_ + "user\\links").c_str()));
     DeleteFileA((destination_ + "started.txt").c_str());
+    // A program of the short name in the System folder: an unquoted command
+    // line would start it instead of the uninstall copy.
+    ASSERT_TRUE(CopyFileA(WindowsPath(FAKE_PRODUCT_EXE).c_str(), (std::string(system) + "\\Tools.exe").c_str(), FALSE));
 
     // "/r": the confirmation, then the copy in the System folder does the work.
-    const DWORD request = Start(destination_ + "SETUP.EXE", "/r");
+    const DWORD request = Start(destination_ + SetupExe, "/r");
     std::string text;
     HWND box = nullptr;
     ASSERT_TRUE(WaitFor([&] { return (box = FindMessageBox(request, nullptr, &text)) != nullptr; }));
@@ -330,7 +388,7 @@ TEST_F(InstallerTest, InstallsAJapaneseProductAndRemovesItAgain)
     PostMessageA(box, WM_COMMAND, IDOK, 0);
     ASSERT_TRUE(WaitForExit(request));
 
-    const std::string copy = std::string(system) + "\\SETUP.EXE";
+    const std::string copy = std::string(system) + "\\" + SetupExe;
     EXPECT_TRUE(Exists(copy));
     HWND window = nullptr;
     DWORD copyPid = 0;
@@ -341,9 +399,9 @@ TEST_F(InstallerTest, InstallsAJapaneseProductAndRemovesItAgain)
     std::vector<std::string> messages;
     ASSERT_TRUE(AnswerMessagesUntil(copyPid, [&] { return IsWindowEnabled(GetDlgItem(window, IDCANCEL)) != FALSE; },
                                     &messages));
-    EXPECT_NE(std::find(messages.begin(), messages.end(), "Regセクションがおかしいです。"), messages.end());
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), "Regセクションがおかしいです。"), 3);
     EXPECT_NE(std::find(messages.begin(), messages.end(),
-                        destination_ + "user - ディレクトリの削除に失敗しました"), messages.end());
+                        destination_ + "user\\links - ディレクトリの削除に失敗しました"), messages.end());
     EXPECT_EQ(ControlText(GetDlgItem(window, UninstallStatus)),
               destination_ + " にはまだファイルが残っています。後で削除してください。");
 
@@ -352,13 +410,21 @@ TEST_F(InstallerTest, InstallsAJapaneseProductAndRemovesItAgain)
     EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\QvTest\\Keep", 0, KEY_READ, &key), ERROR_SUCCESS);
     RegCloseKey(key);
     EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, entry.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
-    for (const char* file : {"SETUP.EXE", "SETUP.INF", "tools.exe", "readme.txt", "sub\\data\\x.dat", "ro.txt",
+    for (const char* file : {SetupExe, SetupScript, "tools.exe", "readme.txt", "sub\\data\\x.dat", "ro.txt",
                              "TOOLS.GID"})
         EXPECT_FALSE(Exists(destination_ + file)) << file;
     EXPECT_FALSE(Exists(destination_ + "sub"));
     EXPECT_TRUE(Exists(destination_ + "user\\notes.txt"));
+    EXPECT_TRUE(Exists("T:\\qv-outside\\OTHER.GID"));
+    EXPECT_TRUE(MoveFileA((destination_ + "user\\links").c_str(), "T:\\qv-links"));
     EXPECT_TRUE(Exists(systemLibrary));
-    EXPECT_FALSE(Exists(group));
+    EXPECT_FALSE(Exists(windowsFile));
+    EXPECT_FALSE(Exists(std::string(system) + "\\started.txt"));
+    // Only the links the script names: the user's file and its folder stay.
+    EXPECT_FALSE(Exists(group + "ツール.lnk"));
+    EXPECT_FALSE(Exists(group + "読んでね.lnk"));
+    EXPECT_TRUE(Exists(group + "mine.txt"));
+    EXPECT_FALSE(Exists(ShellFolder("Desktop") + "\\" + Title + ".lnk"));
 
     // Closing the window schedules the copy's own deletion at restart.
     PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
@@ -426,6 +492,54 @@ TEST_F(InstallerTest, RefusesDestinationsItCannotUse)
     EXPECT_TRUE(WaitForExit(pid_));
 }
 
+TEST_F(InstallerTest, RefusesAScriptThatReachesOutsideItsPlaces)
+{
+    // A file beside the destination that a careless script would delete.
+    const std::string victim = "T:\\victim.txt";
+    WriteFileText(victim, "must survive");
+    const struct {
+        const char* section;
+        const char* key;
+        const char* value;
+        const char* original;
+    } cases[] = {
+        {"Install", "5", ",..\\victim.txt", ",old.dll"},
+        {"Install", "5", "readme.txt,sub/../../victim.txt", ",old.dll"},
+        {"Install", "5", "readme.txt,w!..\\..\\victim.txt", ",old.dll"},
+        {"Install", "5", "readme.txt,T:\\victim.txt", ",old.dll"},
+        {"Install", "5", "readme.txt,\\victim.txt", ",old.dll"},
+        {"Install", "5", "..\\victim.txt", ",old.dll"},
+        {"Install", "Title", "テスト/表示", Title},
+        {"Install", "Folder", "..\\..\\Windows", Title},
+        {"Group", "1", "..\\..\\ツール,tools.exe", "ツール,tools.exe,/s"},
+    };
+    for (const auto& c : cases) {
+        Script(c.section, c.key, c.value);
+        pid_ = Start(source_ + SetupExe);
+        std::string text;
+        EXPECT_TRUE(WaitFor([&] { return FindMessageBox(pid_, nullptr, &text) != nullptr; })) << c.value;
+        EXPECT_EQ(text, "設定ファイルが壊れているか、または見つかりません。") << c.value;
+        EXPECT_EQ(FindWizard(pid_), nullptr);
+        PostMessageA(FindMessageBox(pid_, nullptr, nullptr), WM_COMMAND, IDOK, 0);
+        EXPECT_TRUE(WaitForExit(pid_)) << c.value;
+        Script(c.section, c.key, c.original);
+    }
+    // "x" without a folder removes nothing (it once took SetupExe's own).
+    for (const char* command : {"x", "/x", "x tools.exe"}) {
+        const DWORD copy = Start(source_ + SetupExe, command);
+        std::string text;
+        EXPECT_TRUE(WaitFor([&] { return FindMessageBox(copy, nullptr, &text) != nullptr; })) << command;
+        EXPECT_EQ(text, "設定ファイルが壊れているか、または見つかりません。");
+        PostMessageA(FindMessageBox(copy, nullptr, nullptr), WM_COMMAND, IDOK, 0);
+        EXPECT_TRUE(WaitForExit(copy));
+    }
+    EXPECT_TRUE(Exists(victim));
+    EXPECT_TRUE(Exists(source_ + "tools.exe"));
+    EXPECT_TRUE(Exists(source_ + SetupScript));
+    EXPECT_FALSE(Exists(destination_));
+    DeleteFileA(victim.c_str());
+}
+
 TEST_F(InstallerTest, ReportsATargetInUseAndEndsWithTheErrorText)
 {
     CreateDirectoryA(destination_.c_str(), nullptr);
@@ -433,7 +547,10 @@ TEST_F(InstallerTest, ReportsATargetInUseAndEndsWithTheErrorText)
     HANDLE held = CreateFileA((destination_ + "tools.exe").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    Script("Install", "6", nullptr);
+    // An entry whose target would not fit its buffer is reported, never cut.
+    const std::string tooLong(259 - destination_.size() + 1, 'n');
+    Script("Install", "6", tooLong.c_str());
+    Script("Install", "7", nullptr);
     HWND sheet = StartWizard();
     ASSERT_NE(sheet, nullptr);
     EXPECT_EQ(TryDestination(sheet, destination_), "");
@@ -442,14 +559,41 @@ TEST_F(InstallerTest, ReportsATargetInUseAndEndsWithTheErrorText)
     std::vector<std::string> messages;
     ASSERT_TRUE(AnswerMessagesUntil(pid_, [&] { return IsWindowVisible(GetDlgItem(sheet, FinishButton)) != FALSE; },
                                     &messages));
-    CloseHandle(held);
-    ASSERT_EQ(messages.size(), 1u);
+    ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[0], destination_ + "tools.exe は他で使用中のため上書きできません。");
+    EXPECT_EQ(messages[1], tooLong + " のコピーに失敗しました。");
     EXPECT_EQ(ControlText(FindDescendant(sheet, CopyStatus)),
               "インストール中にエラーが発生しました。イントール先を変更するなどしてもう一度インストールしなおすことをお勧めします。");
     EXPECT_TRUE(Exists(destination_ + "readme.txt")); // the others were copied
     PressWizardButton(sheet, PSBTN_CANCEL);
     EXPECT_TRUE(WaitForExit(pid_));
+
+    // Uninstalling while the product is still in use: the two messages, and
+    // the Uninstall entry and the links stay for another try.
+    const DWORD request = Start(destination_ + SetupExe, "/r");
+    HWND box = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (box = FindMessageBox(request, nullptr, nullptr)) != nullptr; }));
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    HWND window = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (window = FindWindowA("#32770", (std::string(Title) + "の削除").c_str())) != nullptr; }));
+    DWORD copyPid = 0;
+    GetWindowThreadProcessId(window, &copyPid);
+    messages.clear();
+    ASSERT_TRUE(AnswerMessagesUntil(copyPid, [&] { return IsWindowEnabled(GetDlgItem(window, IDCANCEL)) != FALSE; },
+                                    &messages));
+    CloseHandle(held);
+    const std::string target = destination_ + "tools.exe";
+    EXPECT_NE(std::find(messages.begin(), messages.end(), target + "の削除に失敗しました。このファイルをスキップして処理を続行します。"),
+              messages.end());
+    EXPECT_EQ(messages.back(), target + " の削除に失敗しました。" + Title + "を終了して、もう一度アンインストールをやり直してください。");
+    EXPECT_EQ(ControlText(GetDlgItem(window, UninstallStatus)),
+              destination_ + " にはまだファイルが残っています。後で削除してください。");
+    PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+    HKEY key;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, (std::string(UninstallKey) + Title).c_str(), 0, KEY_READ, &key),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_TRUE(Exists(ShellFolder("Programs") + "\\" + Title + "\\ツール.lnk"));
 }
 
 TEST_F(InstallerTest, AResidentProductSkipsTheShortcutPageAndStartsWithWindows)
@@ -475,7 +619,7 @@ TEST_F(InstallerTest, AResidentProductSkipsTheShortcutPageAndStartsWithWindows)
 TEST_F(InstallerTest, BeforeWindows4ItUsesProgramManager)
 {
     HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\SETUP.EXE", 0, nullptr, 0,
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, AppDefaults, 0, nullptr, 0,
                               KEY_ALL_ACCESS, nullptr, &key, nullptr),
               ERROR_SUCCESS);
     RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("nt351"), 6);
@@ -496,9 +640,13 @@ TEST_F(InstallerTest, BeforeWindows4ItUsesProgramManager)
     const std::string group = ShellFolder("Programs") + "\\" + Title;
     EXPECT_TRUE(WaitFor([&] { return Exists(group + "\\" + Title + ".lnk"); }));
     PostMessageA(FindWindowA(nullptr, Title), WM_CLOSE, 0, 0); // the group window Program Manager opened
-    PressWizardButton(sheet, PSBTN_CANCEL);
+    // No elevation before Windows Vista: Finish starts the product itself.
+    PressWizardButton(sheet, PSBTN_FINISH);
     EXPECT_TRUE(WaitForExit(pid_));
-    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\SETUP.EXE");
+    EXPECT_TRUE(WaitFor([&] { return !ReadFileText(destination_ + "parent.txt").empty(); }));
+    EXPECT_EQ(ReadFileText(destination_ + "started.txt"), "started \r\n");
+    EXPECT_EQ(ReadFileText(destination_ + "parent.txt"), std::to_string(pid_));
+    RegDeleteTreeA(HKEY_CURRENT_USER, AppDefaults);
 }
 
 } // namespace
@@ -542,7 +690,7 @@ TEST_F(InstallerPoser, DISABLED_ForScreenshots)
     ASSERT_TRUE(WaitForExit(pid_));
 
     WriteFileText(destination_ + "notes.txt", "mine");
-    const DWORD request = Start(destination_ + "SETUP.EXE", "/r");
+    const DWORD request = Start(destination_ + SetupExe, "/r");
     HWND box = nullptr;
     ASSERT_TRUE(WaitFor([&] { return (box = FindMessageBox(request, nullptr, nullptr)) != nullptr; }));
     Sleep(300);
@@ -584,6 +732,16 @@ TEST_F(InstallerTest, InstallsAndRemovesQuorvaneFromItsDistribution)
     EXPECT_EQ(ControlText(FindDescendant(sheet, CopyStatus)), "インストールが完了しました。「完了」を押すと起動します。");
     for (const char* file : {"SETUP.EXE", "SETUP.INF", "quorvane.exe", "voice.dat", "readme.txt"})
         EXPECT_TRUE(Exists(installed + file)) << file;
+    // What the list of installed programs shows.
+    const std::string entry = std::string(UninstallKey) + "Quorvane";
+    for (const auto& expected : {std::make_pair("Publisher", std::string("veskar")),
+                                 std::make_pair("DisplayVersion", std::string("1.4")),
+                                 std::make_pair("DisplayIcon", installed + "quorvane.exe")}) {
+        char value[MAX_PATH] = {};
+        DWORD size = sizeof value;
+        RegGetValueA(HKEY_LOCAL_MACHINE, entry.c_str(), expected.first, RRF_RT_REG_SZ, nullptr, value, &size);
+        EXPECT_EQ(value, expected.second) << expected.first;
+    }
     Link link;
     ASSERT_TRUE(ReadLink(ShellFolder("Startup") + "\\Quorvane.lnk", &link));
     EXPECT_EQ(link.target, installed + "quorvane.exe");
@@ -629,29 +787,52 @@ TEST_F(InstallerTest, InstallsAndRemovesQuorvaneFromItsDistribution)
 
 namespace {
 
-TEST_F(InstallerTest, CancelWhileCopyingAsksFirst)
+TEST_F(InstallerTest, CancelWhileCopyingAsksFirstAndHoldsTheCopying)
 {
     Script("Install", "6", nullptr);
     Script("Install", "Open", nullptr);
-    HWND sheet = StartWizard();
-    ASSERT_NE(sheet, nullptr);
-    EXPECT_EQ(TryDestination(sheet, destination_), "");
-    ASSERT_TRUE(WaitFor([&] { return FindDescendant(sheet, StartMenu) != nullptr; }));
-    PressWizardButton(sheet, PSBTN_NEXT);
-    ASSERT_TRUE(WaitFor([&] { return FindDescendant(sheet, CopyStatus) != nullptr; }));
-    // Before the first step has run (the page waits 300 ms).
-    PressWizardButton(sheet, PSBTN_CANCEL);
-    std::string text;
-    HWND box = nullptr;
-    ASSERT_TRUE(WaitFor([&] { return (box = FindMessageBox(pid_, sheet, &text)) != nullptr; }));
-    EXPECT_EQ(text, "インストールを中止しますか？");
-    PostMessageA(box, WM_COMMAND, IDNO, 0);
-    // No: the copy phase goes on to its end.
-    ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(GetDlgItem(sheet, FinishButton)) != FALSE; }, 30000));
-    EXPECT_TRUE(Exists(destination_ + "ro.txt"));
-    // Once it is over, Cancel simply closes.
-    PressWizardButton(sheet, PSBTN_CANCEL);
-    EXPECT_TRUE(WaitForExit(pid_));
+    const std::string entry = std::string(UninstallKey) + Title;
+    auto registered = [&] {
+        HKEY key;
+        const bool opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, entry.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS;
+        if (opened)
+            RegCloseKey(key);
+        return opened;
+    };
+    for (const int answer : {IDNO, IDYES}) { // each from a clean machine
+        Cleanup();
+        HWND sheet = StartWizard();
+        ASSERT_NE(sheet, nullptr);
+        EXPECT_EQ(TryDestination(sheet, destination_), "");
+        ASSERT_TRUE(WaitFor([&] { return FindDescendant(sheet, StartMenu) != nullptr; }));
+        PressWizardButton(sheet, PSBTN_NEXT);
+        ASSERT_TRUE(WaitFor([&] { return FindDescendant(sheet, CopyStatus) != nullptr; }));
+        // Before the last step has run (the page waits 300 ms before the first).
+        PressWizardButton(sheet, PSBTN_CANCEL);
+        std::string text;
+        HWND box = nullptr;
+        ASSERT_TRUE(WaitFor([&] { return (box = FindMessageBox(pid_, sheet, &text)) != nullptr; }));
+        EXPECT_EQ(text, "インストールを中止しますか？");
+        // While the question is open no step runs, not even after the page's
+        // 300 ms: no file comes, and the last step (which registers) is due.
+        const bool copied = Exists(destination_ + "ro.txt");
+        EXPECT_FALSE(registered());
+        EXPECT_FALSE(WaitFor([&] { return Exists(destination_ + "ro.txt") != copied || registered(); }, 1500));
+        PostMessageA(box, WM_COMMAND, answer, 0);
+        if (answer == IDYES) {
+            // Yes: the wizard ends, and nothing more is done.
+            EXPECT_TRUE(WaitForExit(pid_));
+            EXPECT_FALSE(registered());
+            break;
+        }
+        // No: the copy phase goes on from where it stopped to its end.
+        ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(GetDlgItem(sheet, FinishButton)) != FALSE; }, 30000));
+        EXPECT_TRUE(Exists(destination_ + "ro.txt"));
+        EXPECT_TRUE(registered());
+        // Once it is over, Cancel simply closes.
+        PressWizardButton(sheet, PSBTN_CANCEL);
+        EXPECT_TRUE(WaitForExit(pid_));
+    }
 }
 
 } // namespace

@@ -49,15 +49,28 @@ TEST(ScriptRules, ScriptNameAndDestinations)
 
     char destination[PathSize];
     char folder[100] = "Tools";
-    ASSERT_TRUE(DefaultDestination("C:\\WINDOWS", folder, destination, sizeof destination));
+    ASSERT_TRUE(DefaultDestination("C:\\WINDOWS", "", folder, destination, sizeof destination));
     EXPECT_STREQ(destination, "C:\\Program Files\\Tools\\");
+    // The programs folder that Windows names (a 32-bit program's on 64-bit Windows).
+    ASSERT_TRUE(DefaultDestination("C:\\WINDOWS", "D:\\Program Files (x86)", folder, destination, sizeof destination));
+    EXPECT_STREQ(destination, "D:\\Program Files (x86)\\Tools\\");
     char rooted[100] = "\\Tools";
-    ASSERT_TRUE(DefaultDestination("C:\\WINDOWS", rooted, destination, sizeof destination));
+    ASSERT_TRUE(DefaultDestination("C:\\WINDOWS", "D:\\Program Files (x86)", rooted, destination, sizeof destination));
     EXPECT_STREQ(destination, "C:\\Tools\\");
     EXPECT_STREQ(rooted, "Tools");
     char japanese[100] = "\x83\x5c\x83\x74\x83\x67"; // ソフト
-    ASSERT_TRUE(DefaultDestination("\\\\server\\windows", japanese, destination, sizeof destination));
+    ASSERT_TRUE(DefaultDestination("\\\\server\\windows", "", japanese, destination, sizeof destination));
     EXPECT_STREQ(destination, "c:\\" "\x83\x5c\x83\x74\x83\x67" "\\");
+
+    // The uninstall copy of a 32-bit program on 64-bit Windows lies in SysWOW64.
+    char copy[PathSize];
+    ASSERT_TRUE(RealCopyPath("C:\\WINDOWS\\system32\\Tools Setup.EXE", "C:\\Windows\\System32", "C:\\Windows\\SysWOW64",
+                             copy, sizeof copy));
+    EXPECT_STREQ(copy, "C:\\Windows\\SysWOW64\\Tools Setup.EXE");
+    for (const char* wow64 : {"", "C:\\Windows\\SysWOW64"}) {
+        ASSERT_TRUE(RealCopyPath("C:\\Other\\SETUP.EXE", "C:\\Windows\\System32", wow64, copy, sizeof copy));
+        EXPECT_STREQ(copy, "C:\\Other\\SETUP.EXE");
+    }
 
     strcpy(destination, "C:\\Program Files\\Tools\\");
     PreviousDestination("\"D:\\Apps\\Tools\\X.EXE\" /r", destination, sizeof destination);
@@ -110,6 +123,21 @@ TEST(ScriptRules, InstallEntries)
 
     EXPECT_EQ(ParseInstallEntry("", destination, "C:\\W", "C:\\S", &entry), EntryKind::End);
 
+    // A part that would write or delete outside its folder; the second
+    // byte of ソ or 表 is no separator.
+    for (const char* outside : {"..\\victim.txt", ",..\\victim.txt", "a.txt,w!..\\win.ini", "a.txt,s!sub/../../x.dll",
+                                "a.txt,sub\\ . .\\x", "C:\\victim.txt", "a.txt,C:x", "a.txt,\\victim.txt",
+                                "a.txt,/victim.txt", "a.txt,w!/x", "x.exe:stream"})
+        EXPECT_EQ(ParseInstallEntry(outside, destination, "C:\\W", "C:\\S", &entry), EntryKind::Outside) << outside;
+    for (const char* inside : {"..a\\b..\\c.txt", "a.txt,w!" SO "\\" HYO ".txt", ",.\\old.dll", "a...txt"})
+        EXPECT_NE(ParseInstallEntry(inside, destination, "C:\\W", "C:\\S", &entry), EntryKind::Outside) << inside;
+    EXPECT_TRUE(IsPlainName("\x83\x65\x83\x58\x83\x67\x95\x5c\x8e\xa6\x83\x5c\x83\x74\x83\x67")); // テスト表示ソフト
+    for (const char* name : {"a\\b", "a/b", "C:", "a*", "a?", "a\"b", "<a", "a>", "a|b", "..", ". .", "a\tb"})
+        EXPECT_FALSE(IsPlainName(name)) << name;
+    EXPECT_TRUE(IsFolderName("Tools\\" SO "\\" HYO));
+    for (const char* folder : {"", ".", "a\\.", "..\\Windows", "a\\", "\\a", "a\\\\b", "C:\\a", "a/b"})
+        EXPECT_FALSE(IsFolderName(folder)) << folder;
+
     // A target that would not fit is refused whole, never cut.
     std::string longName(260 - strlen(destination), 'n');
     EXPECT_EQ(ParseInstallEntry(longName.c_str(), destination, "C:\\W", "C:\\S", &entry), EntryKind::TooLong);
@@ -131,6 +159,8 @@ TEST(ScriptRules, ShortcutAndRegistryEntries)
     EXPECT_EQ(ParseGroupEntry(SO "," HYO ".exe", "C:\\T\\", caption, sizeof caption, target, sizeof target),
               GroupKind::Shortcut);
     EXPECT_STREQ(caption, SO);
+    EXPECT_EQ(ParseGroupEntry("..\\x,tool.exe", "C:\\T\\", caption, sizeof caption, target, sizeof target),
+              GroupKind::BadCaption);
     std::string longTarget = "x," + std::string(300, 'y');
     EXPECT_EQ(ParseGroupEntry(longTarget.c_str(), "C:\\T\\", caption, sizeof caption, target, sizeof target),
               GroupKind::TooLong);
@@ -140,11 +170,12 @@ TEST(ScriptRules, ShortcutAndRegistryEntries)
     EXPECT_STREQ(path, "Software\\Tools\\Options");
     EXPECT_EQ(ParseRegValue("HKEY_LOCAL_MACHINE/SOFTWARE\\Tools", &path), RegRoot::LocalMachine);
     EXPECT_STREQ(path, "SOFTWARE\\Tools");
-    EXPECT_EQ(ParseRegValue("HKEY_CLASSES_ROOT\\.tls", &path), RegRoot::ClassesRoot);
+    EXPECT_EQ(ParseRegValue("HKEY_CLASSES_ROOT\\.tls\\shell", &path), RegRoot::ClassesRoot);
     EXPECT_EQ(ParseRegValue("hkey_current_user\\Software\\Tools", &path), RegRoot::None);
-    // A root alone would delete every key under it.
+    // A root alone, or with one key, would delete what many programs share.
     for (const char* rootOnly : {"HKEY_CURRENT_USER", "HKEY_CURRENT_USER\\", "HKEY_LOCAL_MACHINE\\\\\\",
-                                 "HKEY_CLASSES_ROOTX"})
+                                 "HKEY_CLASSES_ROOTX", "HKEY_CURRENT_USER\\Software", "HKEY_CURRENT_USER\\Software\\",
+                                 "HKEY_LOCAL_MACHINE\\SOFTWARE", "HKEY_CLASSES_ROOT\\exefile", "HKEY_CURRENT_USER\\\\Software\\\\"})
         EXPECT_EQ(ParseRegValue(rootOnly, &path), RegRoot::None) << rootOnly;
 }
 
