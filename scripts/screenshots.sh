@@ -35,9 +35,10 @@ scripts/in-private-network.sh bash -c '
     wine reg add "HKCU\\Control Panel\\Desktop" /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
     wineserver -k; wineserver -w; wineserver -p
   }
-  # quorvane at 96 DPI, then at 144 DPI (150 %), where every text must still fit.
+  # Both programs at 144 DPI (150 %), where every text must still fit, then at 96.
   set_dpi 144
   pose build/win/tests/e2e/quorvane_e2e_tests.exe Poser.DISABLED_ForScreenshots -144dpi
+  pose build/win/tests/e2e/installer_e2e_tests.exe InstallerPoser.DISABLED_ForScreenshots -144dpi
   set_dpi 96
   pose build/win/tests/e2e/quorvane_e2e_tests.exe Poser.DISABLED_ForScreenshots ""
   pose build/win/tests/e2e/installer_e2e_tests.exe InstallerPoser.DISABLED_ForScreenshots ""
