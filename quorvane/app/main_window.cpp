@@ -90,6 +90,27 @@ void OnCommand(HWND window, WORD command)
     }
 }
 
+void AllowShellMessages(HWND window)
+{
+    // An elevated copy would otherwise never hear from a restarted Explorer
+    // (which runs with lower rights) nor get the clicks on its icon.
+    typedef BOOL(WINAPI * FilterForWindow)(HWND, UINT, DWORD, void*);
+    typedef BOOL(WINAPI * FilterForProcess)(UINT, DWORD);
+    const DWORD Allow = 1; // MSGFLT_ALLOW, and MSGFLT_ADD for the older call
+    HMODULE user = GetModuleHandleA("user32.dll");
+    FARPROC forWindow = user ? GetProcAddress(user, "ChangeWindowMessageFilterEx") : nullptr;
+    FARPROC forProcess = user ? GetProcAddress(user, "ChangeWindowMessageFilter") : nullptr;
+    const UINT messages[] = {g_taskbarCreated, WM_TRAYNOTIFY};
+    for (UINT message : messages) {
+        if (message == 0)
+            continue;
+        if (forWindow) // Windows 7 and later
+            reinterpret_cast<FilterForWindow>(reinterpret_cast<void (*)()>(forWindow))(window, message, Allow, nullptr);
+        else if (forProcess) // Windows Vista
+            reinterpret_cast<FilterForProcess>(reinterpret_cast<void (*)()>(forProcess))(message, Allow);
+    }
+}
+
 void OnCreate(HWND window, const SYSTEMTIME& now)
 {
     AllowShellMessages(window);
@@ -161,27 +182,6 @@ HICON LoadSystemSizedIcon(int widthMetric, int heightMetric)
     return static_cast<HICON>(LoadImageA(g_instance, MAKEINTRESOURCEA(IDI_QUORVANE), IMAGE_ICON,
                                          GetSystemMetrics(widthMetric), GetSystemMetrics(heightMetric),
                                          LR_DEFAULTCOLOR));
-}
-
-void AllowShellMessages(HWND window)
-{
-    // An elevated copy would otherwise never hear from a restarted Explorer
-    // (which runs with lower rights) nor get the clicks on its icon.
-    typedef BOOL(WINAPI * FilterForWindow)(HWND, UINT, DWORD, void*);
-    typedef BOOL(WINAPI * FilterForProcess)(UINT, DWORD);
-    const DWORD Allow = 1; // MSGFLT_ALLOW, and MSGFLT_ADD for the older call
-    HMODULE user = GetModuleHandleA("user32.dll");
-    FARPROC forWindow = user ? GetProcAddress(user, "ChangeWindowMessageFilterEx") : nullptr;
-    FARPROC forProcess = user ? GetProcAddress(user, "ChangeWindowMessageFilter") : nullptr;
-    const UINT messages[] = {g_taskbarCreated, WM_TRAYNOTIFY};
-    for (UINT message : messages) {
-        if (message == 0)
-            continue;
-        if (forWindow) // Windows 7 and later
-            reinterpret_cast<FilterForWindow>(reinterpret_cast<void (*)()>(forWindow))(window, message, Allow, nullptr);
-        else if (forProcess) // Windows Vista
-            reinterpret_cast<FilterForProcess>(reinterpret_cast<void (*)()>(forProcess))(message, Allow);
-    }
 }
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)

@@ -26,9 +26,6 @@ void UpdateTrayIcon(HWND window, TrayAction action);
 // The program's icon at the size of a system metric pair (SM_CXICON and
 // SM_CYICON, or SM_CXSMICON and SM_CYSMICON).
 HICON LoadSystemSizedIcon(int widthMetric, int heightMetric);
-// Lets "TaskbarCreated" and the icon's messages reach the window even when
-// the program runs with higher rights than the shell.
-void AllowShellMessages(HWND window);
 MinuteTickAction MinuteTickActionAt(const SYSTEMTIME& now, LONG voiceInterval);
 // Milliseconds from `now` to the next minute boundary: 1 to 60000.
 UINT MillisecondsToNextMinute(const SYSTEMTIME& now);
