@@ -2,7 +2,8 @@
 
 set(QV_PURE_SYNC_SOURCES
   ${PROJECT_SOURCE_DIR}/quorvane/sync/ntp_time.cpp
-  ${PROJECT_SOURCE_DIR}/quorvane/sync/reply.cpp)
+  ${PROJECT_SOURCE_DIR}/quorvane/sync/reply.cpp
+  ${PROJECT_SOURCE_DIR}/quorvane/sync/server_kiss.cpp)
 
 if(QV_FLAVOUR STREQUAL "win")
   # Japanese literals are written in UTF-8 and reach the program as CP932.

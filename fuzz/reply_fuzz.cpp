@@ -63,6 +63,7 @@ void AddStatusLine(UINT id, ...)
     const char* format = nullptr;
     switch (id) {
     case IDS_SERVER_NOT_READY: format = TEXT_SERVER_NOT_READY; break;
+    case IDS_INVALID_REPLY: format = TEXT_INVALID_REPLY; break;
     case IDS_REPLY_HEADER: format = TEXT_REPLY_HEADER; break;
     case IDS_TIME_OBTAINED: format = TEXT_TIME_OBTAINED; break;
     case IDS_ROUND_TRIP: format = TEXT_ROUND_TRIP; break;
@@ -84,29 +85,65 @@ void AddStatusLine(UINT id, ...)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (size < NtpPacketSize + 13)
+    // The reply, the request (13 bytes), the attempt's log (a count byte,
+    // then 8 bytes of nonce per request), then the clock readings.
+    const size_t requestAt = NtpPacketSize, logAt = requestAt + 13;
+    if (size < logAt + 1)
         return 0;
     SyncRequest request;
-    request.Mode = data[NtpPacketSize] & 1;
+    request.Mode = data[requestAt] & 1;
     request.Server = "fuzz";
-    memcpy(&request.MaxDelay, data + NtpPacketSize + 1, 4);
-    memcpy(&request.Tolerance, data + NtpPacketSize + 5, 4);
-    memcpy(&request.TimeShift, data + NtpPacketSize + 9, 4);
+    memcpy(&request.MaxDelay, data + requestAt + 1, 4);
+    memcpy(&request.Tolerance, data + requestAt + 5, 4);
+    memcpy(&request.TimeShift, data + requestAt + 9, 4);
     const int32_t originalMode = request.Mode;
-    g_clockData = data + NtpPacketSize + 13;
-    g_clockSize = size - NtpPacketSize - 13;
+    const int sent = data[logAt] % (MaxRequestsPerAttempt + 1);
+    // Half the inputs echo one of the nonces, so that the evaluation is reached.
+    const int echoed = (data[logAt] >> 4) % (MaxRequestsPerAttempt + 1);
+    if (size < logAt + 1 + 8 * size_t(sent))
+        return 0;
+    g_clockData = data + logAt + 1 + 8 * sent;
+    g_clockSize = size - (logAt + 1 + 8 * sent);
+    uint8_t reply[NtpPacketSize];
+    memcpy(reply, data, sizeof reply);
+    RequestLog log = {};
+    for (int i = 0; i < sent; ++i)
+        Check(LogRequest(&log, data + logAt + 1 + 8 * i, NtpTimestamp::now()));
+    if (echoed < sent)
+        memcpy(reply + NtpOriginateOffset, log.sent[echoed].nonce, 8);
+    bool known = false;
+    for (int i = 0; i < sent; ++i)
+        known = known || memcmp(log.sent[i].nonce, reply + NtpOriginateOffset, 8) == 0;
     const NtpTimestamp arrival = NtpTimestamp::now();
     g_settings = 0;
     g_lineCount = 0;
 
-    bool finished = ProcessReply(data, arrival, &request);
+    const ReplyVerdict verdict = ProcessReply(reply, arrival, &log, &request);
 
-    Check(g_lineCount >= 1);
-    Check(!finished || g_lastLine == IDS_TEST_COMPLETED || g_lastLine == IDS_SYNC_SUCCEEDED);
+    // Nothing is shown of a datagram that answers no request of the attempt.
+    Check((verdict == ReplyIgnored) == !known);
+    Check(verdict == ReplyIgnored ? g_lineCount == 0 : g_lineCount >= 1);
+    Check(verdict != ReplyFinished || g_lastLine == IDS_TEST_COMPLETED || g_lastLine == IDS_SYNC_SUCCEEDED);
+    // A kiss code is honoured only from a server (Mode 4) with stratum 0.
+    if (verdict == ReplyKissRate || verdict == ReplyKissDeny)
+        Check(g_lastLine == IDS_SERVER_NOT_READY && (reply[0] & 7) == 4 && reply[1] == 0);
+    // Only a synchronised server's answer in a known format is evaluated.
+    if (g_settings || verdict == ReplyFinished)
+        Check((reply[0] & 7) == 4 && reply[1] >= 1 && reply[1] <= 15 && (reply[0] >> 6) != 3);
     Check(g_settings == 0 || originalMode == Synchronise);
     Check(g_settings <= 1);
     Check(request.Mode == originalMode || request.Mode == Test);
     if (GetLastSyncText())
         Check(strlen(GetLastSyncText()) == 19);
+    // An answer is used once: the same datagram again is a replay.
+    if (verdict != ReplyIgnored) {
+        g_lineCount = 0;
+        bool unanswered = false;
+        for (int i = 0; i < sent; ++i)
+            unanswered = unanswered
+                         || (!log.sent[i].answered && memcmp(log.sent[i].nonce, reply + NtpOriginateOffset, 8) == 0);
+        if (!unanswered)
+            Check(ProcessReply(reply, arrival, &log, &request) == ReplyIgnored && g_lineCount == 0);
+    }
     return 0;
 }

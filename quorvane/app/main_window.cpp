@@ -8,6 +8,7 @@
 #include "announcer.h"
 #include "clock.h"
 #include "settings.h"
+#include "server_kiss.h"
 #include "settings_dialog.h"
 #include "sync_attempt.h"
 
@@ -42,12 +43,19 @@ void OnMinuteTick(HWND window, const SYSTEMTIME& now)
     ArmMinuteTimer(window);
 }
 
+uint32_t SyncIntervalMinutes()
+{
+    return g_settings.SyncInterval > 0 ? uint32_t(g_settings.SyncInterval) : 1;
+}
+
 void OnSyncTick(HWND window)
 {
     DWORD flags;
-    if (g_settings.Sync
-        && SyncTickStartsAttempt(&g_minutesSinceSync, InternetGetConnectedState(&flags, 0) != FALSE,
-                                 g_settings.SyncInterval)) {
+    if (g_settings.Sync && !KissAllowsAutomaticAttempt(&g_serverKiss, g_settings.Server, SyncIntervalMinutes()))
+        g_minutesSinceSync = -1; // the first tick the server allows starts one
+    else if (g_settings.Sync
+             && SyncTickStartsAttempt(&g_minutesSinceSync, InternetGetConnectedState(&flags, 0) != FALSE,
+                                      g_settings.SyncInterval)) {
         SyncRequest request = {Synchronise, g_settings.Server, DWORD(g_settings.MaxDelay),
                                DWORD(g_settings.Tolerance), g_settings.TimeShift};
         // Refused while a visible test runs: that counts as done.

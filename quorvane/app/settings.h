@@ -5,8 +5,9 @@
 #include <windows.h>
 
 #define SETTINGS_KEY "Software\\veskar\\quorvane"
-// A public NTP pool for Japan.
-#define DEFAULT_SERVER "jp.pool.ntp.org"
+// Japan's national time service (NICT), which serves the public; the NTP
+// Pool asks products not to ship its zone names as their default.
+#define DEFAULT_SERVER "ntp.nict.jp"
 
 struct AppSettings {
     char Server[260];  // at most 255 bytes and the NUL

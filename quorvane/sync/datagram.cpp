@@ -1,10 +1,8 @@
 #include "datagram.h"
 
-int ReceiveDatagram(SOCKET socket, char* buffer, int size, int* error)
+int ReceiveDatagram(SOCKET socket, char* buffer, int size, sockaddr* sender, int* senderLength, int* error)
 {
-    char sender[128]; // any sender is accepted, so the address is not examined
-    int senderLength = sizeof sender;
-    int received = recvfrom(socket, buffer, size, 0, reinterpret_cast<sockaddr*>(sender), &senderLength);
+    int received = recvfrom(socket, buffer, size, 0, sender, senderLength);
     *error = received == SOCKET_ERROR ? WSAGetLastError() : 0;
     return received;
 }

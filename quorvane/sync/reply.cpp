@@ -11,6 +11,61 @@ struct tm LastSyncTime;
 namespace {
 
 enum LeapIndicator { LeapAlarm = 3 };
+enum PacketMode { ServerMode = 4 };
+const int ReferenceIdOffset = 12;
+// Stratum 16 and above: the server is not synchronised.
+const int FirstUnsynchronisedStratum = 16;
+
+// The request of this attempt that the reply echoes, marked answered; null
+// for anything else: a forgery, a reply to another attempt, a repeated answer.
+SentRequest* AnsweredRequest(RequestLog* log, const uint8_t* reply)
+{
+    for (int i = 0; i < log->count; ++i) {
+        SentRequest& sent = log->sent[i];
+        if (!sent.answered && memcmp(sent.nonce, reply + NtpOriginateOffset, sizeof sent.nonce) == 0) {
+            sent.answered = true;
+            return &sent;
+        }
+    }
+    return nullptr;
+}
+
+// Stratum 0 carries a kiss code in the reference identifier.
+ReplyVerdict KissVerdict(const uint8_t* reply)
+{
+    const uint8_t* code = reply + ReferenceIdOffset;
+    if (reply[1] != 0)
+        return ReplyNotUsed;
+    if (memcmp(code, "RATE", 4) == 0)
+        return ReplyKissRate;
+    if (memcmp(code, "DENY", 4) == 0 || memcmp(code, "RSTR", 4) == 0)
+        return ReplyKissDeny;
+    return ReplyNotUsed;
+}
+
+// A reply that no synchronised server in this format would send: 0 when it
+// may be used, otherwise the line that says why not. The kiss codes come first:
+// a server sends them with leap indicator 3 and stratum 0.
+UINT HeaderFault(const uint8_t* reply, int* reason)
+{
+    const int version = (reply[0] >> 3) & 7;
+    if ((reply[0] & 7) != ServerMode) {
+        *reason = InvalidMode;
+        return IDS_INVALID_REPLY;
+    }
+    if (version < 1 || version > 4) {
+        *reason = InvalidVersion;
+        return IDS_INVALID_REPLY;
+    }
+    if ((reply[0] >> 6) == LeapAlarm || reply[1] == 0 || reply[1] >= FirstUnsynchronisedStratum)
+        return IDS_SERVER_NOT_READY;
+    static const uint8_t zero[8] = {};
+    if (memcmp(reply + NtpTransmitOffset, zero, sizeof zero) == 0) {
+        *reason = InvalidTransmit; // no time to take
+        return IDS_INVALID_REPLY;
+    }
+    return 0;
+}
 
 void ShowHeader(const uint8_t* reply)
 {
@@ -62,15 +117,40 @@ bool SetClock(const NtpTimestamp& target, const NtpTimestamp& arrival, const Ntp
 
 } // namespace
 
-bool ProcessReply(const uint8_t reply[NtpPacketSize], const NtpTimestamp& arrival, SyncRequest* request)
+bool LogRequest(RequestLog* log, const uint8_t nonce[8], const NtpTimestamp& sentAt)
 {
-    ShowHeader(reply);
-    if ((reply[0] >> 6) == LeapAlarm) {
-        AddStatusLine(IDS_SERVER_NOT_READY);
+    if (log->count >= MaxRequestsPerAttempt)
         return false;
+    SentRequest& sent = log->sent[log->count++];
+    memcpy(sent.nonce, nonce, sizeof sent.nonce);
+    sent.sentAt = sentAt;
+    sent.answered = false;
+    return true;
+}
+
+ReplyVerdict ProcessReply(const uint8_t reply[NtpPacketSize], const NtpTimestamp& arrival, RequestLog* log,
+                          SyncRequest* request)
+{
+    // Only an echo of a nonce of this attempt proves that the datagram answers
+    // a request of ours; anything else must not even be shown.
+    const SentRequest* answered = AnsweredRequest(log, reply);
+    if (!answered)
+        return ReplyIgnored;
+    ShowHeader(reply);
+    if ((reply[0] & 7) == ServerMode) {
+        const ReplyVerdict kiss = KissVerdict(reply);
+        if (kiss != ReplyNotUsed) {
+            AddStatusLine(IDS_SERVER_NOT_READY);
+            return kiss;
+        }
+    }
+    int reason = 0;
+    if (const UINT fault = HeaderFault(reply, &reason)) {
+        AddStatusLine(fault, reason);
+        return ReplyNotUsed;
     }
 
-    const NtpTimestamp t1 = NtpTimestamp::fromNetwork(reply + NtpOriginateOffset);
+    const NtpTimestamp t1 = answered->sentAt;
     const NtpTimestamp t2 = NtpTimestamp::fromNetwork(reply + NtpReceiveOffset);
     const NtpTimestamp t3 = NtpTimestamp::fromNetwork(reply + NtpTransmitOffset);
     const NtpTimestamp& t4 = arrival;
@@ -79,7 +159,7 @@ bool ProcessReply(const uint8_t reply[NtpPacketSize], const NtpTimestamp& arriva
     AddStatusLine(IDS_ROUND_TRIP, (unsigned long)delay.seconds(), (unsigned long)(delay.microseconds() / 1000));
     // A round trip of a second or more is never trusted, whatever MaxDelay says.
     if (delay.seconds() != 0 || delay.microseconds() > uint32_t(request->MaxDelay * 1000u))
-        return false;
+        return ReplyNotUsed;
 
     delay.halve();
     NtpTimestamp estimate = t3;
@@ -99,20 +179,20 @@ bool ProcessReply(const uint8_t reply[NtpPacketSize], const NtpTimestamp& arriva
     SYSTEMTIME utc;
     if (!target.toUtcSystemTime(&utc)) {
         AddStatusLine(IDS_SYNC_FAILED);
-        return false;
+        return ReplyNotUsed;
     }
     AddStatusLine(IDS_TIME_OBTAINED, int(utc.wYear), int(utc.wMonth), int(utc.wDay), int(utc.wHour),
                   int(utc.wMinute), int(utc.wSecond), int(utc.wMilliseconds));
     if (request->Mode == Test) {
         AddStatusLine(IDS_TEST_COMPLETED);
-        return true;
+        return ReplyFinished;
     }
     if (!SetClock(target, t4, estimate)) {
         AddStatusLine(IDS_SYNC_FAILED);
-        return false;
+        return ReplyNotUsed;
     }
     AddStatusLine(IDS_SYNC_SUCCEEDED);
-    return true;
+    return ReplyFinished;
 }
 
 const char* GetLastSyncText()

@@ -3,11 +3,16 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <cstddef>
+#include <cstring>
+
 #include "../res/resource.h"
 #include "datagram.h"
 #include "ntp_time.h"
 #include "reply.h"
+#include "request_nonce.h"
 #include "resolver.h"
+#include "server_kiss.h"
 #include "status_lines.h"
 
 namespace {
@@ -24,10 +29,11 @@ struct SyncAttempt {
     addrinfo* addresses; // only the first entry is used
     SOCKET socket;
     int resendCount;
+    RequestLog sent; // the requests of this attempt, which alone may be answered
     bool winsockStarted;
 };
 
-SyncAttempt g_attempt = {nullptr, {}, {}, nullptr, nullptr, INVALID_SOCKET, 0, false};
+SyncAttempt g_attempt = {nullptr, {}, {}, nullptr, nullptr, INVALID_SOCKET, 0, {}, false};
 
 void CloseSyncSocket()
 {
@@ -79,7 +85,10 @@ bool OpenSyncSocket()
         AddStatusLine(IDS_NET_INIT_FAILED);
         return false;
     }
-    // Lets a broadcast address serve as the server.
+    // Lets a broadcast address serve as the server. The socket is never bound:
+    // the system picks a fresh local port at the first send, which a forger
+    // must guess along with the nonce; a fixed port would also be shared by
+    // every client behind one address translator.
     BOOL broadcast = TRUE;
     setsockopt(s, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&broadcast), sizeof broadcast);
     if (WSAAsyncSelect(s, g_attempt.window, WM_SYNC_SOCKET, FD_READ) != 0) {
@@ -91,20 +100,25 @@ bool OpenSyncSocket()
     return true;
 }
 
-// Each send carries its own time; the reply echoes it back as the originate
-// timestamp, so nothing about the send needs to be kept.
+// Each send carries a nonce of its own; the attempt keeps it with the time of
+// the send, which the answer that echoes it is measured from.
 bool SendRequest()
 {
     // The lines shown so far are drawn now, not while the reply is on its
     // way: a reply that waits for drawing would count it as network delay.
     UpdateWindow(g_attempt.window);
+    uint8_t nonce[8];
+    MakeRequestNonce(nonce);
     uint8_t packet[NtpPacketSize];
-    BuildNtpRequest(NtpTimestamp::now(), packet);
+    BuildNtpRequest(NtpTimestamp::fromNetwork(nonce), packet);
     const addrinfo* server = g_attempt.addresses;
     for (int call = 0; call < MAX_SENDS; ++call) {
+        const NtpTimestamp sentAt = NtpTimestamp::now();
         if (SendDatagram(g_attempt.socket, reinterpret_cast<const char*>(packet), NtpPacketSize, server->ai_addr,
-                         int(server->ai_addrlen)))
+                         int(server->ai_addrlen))) {
+            LogRequest(&g_attempt.sent, nonce, sentAt);
             return true;
+        }
     }
     AddStatusLine(IDS_SEND_FAILED);
     return false;
@@ -118,16 +132,48 @@ void SendOrCloseSocket()
 
 enum ReceiveResult { Received, NothingToReceive, Unusable };
 
-// Receives the reply and reads the clock at once, before any line is drawn:
-// that reading is the reply's arrival time.
+const ULONG LimitedBroadcast = 0xFFFFFFFFu; // 255.255.255.255
+
+// Whether a datagram came from the address and port the requests went to.
+// Only with the limited broadcast address as the server may any host answer;
+// the nonce then decides.
+bool IsFromServer(const sockaddr_storage& sender, int senderLength)
+{
+    const addrinfo* server = g_attempt.addresses;
+    if (server->ai_family == AF_INET) {
+        const sockaddr_in* to = reinterpret_cast<const sockaddr_in*>(server->ai_addr);
+        const sockaddr_in* from = reinterpret_cast<const sockaddr_in*>(&sender);
+        if (to->sin_addr.s_addr == LimitedBroadcast)
+            return true;
+        return senderLength >= int(sizeof *from) && from->sin_family == AF_INET && from->sin_port == to->sin_port
+               && from->sin_addr.s_addr == to->sin_addr.s_addr;
+    }
+    if (server->ai_family == AF_INET6) {
+        const sockaddr_in6* to = reinterpret_cast<const sockaddr_in6*>(server->ai_addr);
+        const sockaddr_in6* from = reinterpret_cast<const sockaddr_in6*>(&sender);
+        return senderLength >= int(offsetof(sockaddr_in6, sin6_addr) + sizeof from->sin6_addr)
+               && from->sin6_family == AF_INET6 && from->sin6_port == to->sin6_port
+               && memcmp(&from->sin6_addr, &to->sin6_addr, sizeof to->sin6_addr) == 0;
+    }
+    return false;
+}
+
+// Receives a datagram and reads the clock at once, before any line is drawn:
+// that reading is the reply's arrival time. Anything that another host sends
+// to our port is dropped before it is looked at, whatever its size.
 ReceiveResult ReceiveReply(uint8_t reply[NtpPacketSize], NtpTimestamp* arrival)
 {
     int error;
-    int received = ReceiveDatagram(g_attempt.socket, reinterpret_cast<char*>(reply), NtpPacketSize, &error);
+    sockaddr_storage sender = {};
+    int senderLength = sizeof sender;
+    int received = ReceiveDatagram(g_attempt.socket, reinterpret_cast<char*>(reply), NtpPacketSize,
+                                   reinterpret_cast<sockaddr*>(&sender), &senderLength, &error);
     *arrival = NtpTimestamp::now();
+    if (received == SOCKET_ERROR && error == WSAEWOULDBLOCK)
+        return NothingToReceive; // Windows may notify FD_READ with no datagram queued
+    if ((received != SOCKET_ERROR || error == WSAEMSGSIZE) && !IsFromServer(sender, senderLength))
+        return NothingToReceive;
     if (received == SOCKET_ERROR) {
-        if (error == WSAEWOULDBLOCK)
-            return NothingToReceive; // Windows may notify FD_READ with no datagram queued
         if (error == WSAECONNRESET)
             AddStatusLine(IDS_CONNECTION_REFUSED); // the server's port is closed
         else
@@ -135,7 +181,7 @@ ReceiveResult ReceiveReply(uint8_t reply[NtpPacketSize], NtpTimestamp* arrival)
         return Unusable;
     }
     if (received != NtpPacketSize) {
-        AddStatusLine(IDS_INVALID_REPLY, 1);
+        AddStatusLine(IDS_INVALID_REPLY, int(InvalidLength));
         return Unusable;
     }
     return Received;
@@ -188,6 +234,7 @@ void OnResolved(WPARAM id, LPARAM result)
         return;
     }
     g_attempt.addresses = list;
+    g_attempt.sent.count = 0; // the nonces of an earlier attempt answer nothing now
 
     char numericHost[65];
     if (GetNumericHost(list->ai_addr, int(list->ai_addrlen), numericHost, sizeof numericHost) != 0)
@@ -230,9 +277,22 @@ void OnSocket(WPARAM socket, LPARAM event)
         StopAndFinish();
         return;
     case Received:
-        if (ProcessReply(reply, arrival, &g_attempt.request))
-            StopAndFinish();
-        // Otherwise the reply was not used: the resends go on.
+        break;
+    }
+    const ReplyVerdict verdict = ProcessReply(reply, arrival, &g_attempt.sent, &g_attempt.request);
+    NoteServerVerdict(&g_serverKiss, g_attempt.hostName, verdict);
+    switch (verdict) {
+    case ReplyIgnored:
+    case ReplyNotUsed:
+        return; // the resends go on
+    case ReplyKissRate:
+    case ReplyKissDeny:
+        // The server asked not to be asked again now: no resend.
+        AddStatusLine(IDS_NO_VALID_REPLY);
+        StopAndFinish();
+        return;
+    case ReplyFinished:
+        StopAndFinish();
         return;
     }
 }

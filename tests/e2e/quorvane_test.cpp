@@ -430,7 +430,7 @@ TEST_F(QuorvaneTest, AdvancedDialogChecksItsFieldsAndTestsTheServerTypedIn)
 
     // Defaults, then Cancel: nothing changes.
     Click(dialog, Defaults);
-    ASSERT_TRUE(WaitFor([&] { return ControlText(GetDlgItem(dialog, Server)) == "jp.pool.ntp.org"; }));
+    ASSERT_TRUE(WaitFor([&] { return ControlText(GetDlgItem(dialog, Server)) == "ntp.nict.jp"; }));
     EXPECT_EQ(ControlText(GetDlgItem(dialog, MaxDelay)), "500");
     EXPECT_FALSE(IsChecked(dialog, ShiftOn));
     CloseDialog(dialog, IDCANCEL);

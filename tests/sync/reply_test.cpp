@@ -8,6 +8,7 @@
 #include "host_seams.h"
 #include "reply.h"
 #include "resource.h"
+#include "server_kiss.h"
 
 namespace {
 
@@ -32,15 +33,19 @@ uint32_t Microseconds(uint64_t microseconds)
     return uint32_t((microseconds << 32) / 1000000 + 1);
 }
 
+const uint8_t Nonce[8] = {0x9C, 0x41, 0x07, 0xE2, 0x5B, 0x00, 0xD3, 0x18};
+
+// A reply that echoes Nonce, answering a request sent at T1.
 struct Reply {
     uint8_t bytes[NtpPacketSize] = {};
-    Reply(uint8_t header, NtpTimestamp t1, NtpTimestamp t2, NtpTimestamp t3)
+    NtpTimestamp sentAt;
+    Reply(uint8_t header, NtpTimestamp t1, NtpTimestamp t2, NtpTimestamp t3) : sentAt(t1)
     {
         bytes[0] = header;
         bytes[1] = 2;    // stratum
         bytes[2] = 200;  // poll, shown unsigned
         bytes[3] = 0xEC; // precision, shown signed: -20
-        t1.toNetwork(bytes + NtpOriginateOffset);
+        memcpy(bytes + NtpOriginateOffset, Nonce, sizeof Nonce);
         t2.toNetwork(bytes + NtpReceiveOffset);
         t3.toNetwork(bytes + NtpTransmitOffset);
     }
@@ -67,12 +72,19 @@ protected:
     // before a setting).
     bool Run(const Reply& reply, SyncRequest& request, std::vector<NtpTimestamp> clock)
     {
+        RequestLog log = {};
+        LogRequest(&log, Nonce, reply.sentAt);
+        return Verdict(reply, request, clock, &log) == ReplyFinished;
+    }
+
+    ReplyVerdict Verdict(const Reply& reply, SyncRequest& request, std::vector<NtpTimestamp> clock, RequestLog* log)
+    {
         for (size_t i = 1; i < clock.size(); ++i) {
             SYSTEMTIME st = UtcAt(clock[i].seconds(), 0);
             st.wMilliseconds = WORD(clock[i].microseconds() / 1000);
             g_seams.clockReadings.push_back(st);
         }
-        return ProcessReply(reply.bytes, clock.empty() ? At(T, 0) : clock[0], &request);
+        return ProcessReply(reply.bytes, clock.empty() ? At(T, 0) : clock[0], log, &request);
     }
 
     SyncRequest Request(SyncMode mode, uint32_t maxDelay = 1000, uint32_t tolerance = 0, int32_t shift = 0)
@@ -166,12 +178,6 @@ TEST_F(ProcessReplyTest, DelaysOfASecondOrAboveMaxDelayAreNotUsed)
     Reply slower(0x24, At(T, 0), At(T, 0), Less(At(T, 0), Microseconds(1)));
     EXPECT_FALSE(Run(slower, edge, Clock(At(T, 500))));
     EXPECT_EQ(Lines(), (std::vector<std::string>{Header, "往復遅延 0.500秒"}));
-
-    // A server that does not echo the originate time: a century of delay.
-    g_seams = HostSeams();
-    EXPECT_FALSE(Run(Reply(0x24, NtpTimestamp(0, 0), At(T, 0), At(T, 0)), request, Clock(At(T, 250))));
-    EXPECT_EQ(Lines()[1], "往復遅延 4005626400.250秒");
-    EXPECT_TRUE(g_seams.clockSettings.empty());
 }
 
 TEST_F(ProcessReplyTest, NegativeRoundTripCountsAsNone)
@@ -252,6 +258,110 @@ TEST_F(ProcessReplyTest, FailuresToSetTheClockKeepWaiting)
     EXPECT_FALSE(Run(ancient, test, Clock(At(T, 250), At(T, 375))));
     EXPECT_EQ(Lines(), (std::vector<std::string>{Header, "往復遅延 0.250秒", "時刻誤差 4005625400.125秒",
                                                  "時刻合わせに失敗しました。"}));
+}
+
+TEST_F(ProcessReplyTest, OnlyAnEchoOfThisAttemptsNonceFromASynchronisedServerIsUsed)
+{
+    const uint8_t other[8] = {0x9C, 0x41, 0x07, 0xE2, 0x5B, 0x00, 0xD3, 0x19};
+    const uint8_t zero[8] = {};
+    const Reply good(0x24, At(T, 0), At(T, 100), At(T, 100));
+    const std::string invalid = "不正な応答を受信しました。 (", notReady = "サーバの準備ができていません。";
+    struct Case {
+        const char* what;
+        int offset;                // byte changed in the good reply (-1: none)
+        std::vector<uint8_t> with; // the bytes written there
+        ReplyVerdict verdict;
+        std::vector<std::string> lines; // after the header line; none at all when ignored
+    } cases[] = {
+        {"no echo", NtpOriginateOffset, {zero, zero + 8}, ReplyIgnored, {}},
+        {"another nonce", NtpOriginateOffset, {other, other + 8}, ReplyIgnored, {}},
+        {"client mode", 0, {0x23}, ReplyNotUsed, {invalid + "2)"}},
+        {"a kiss in client mode", 0, {0xE3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'R', 'A', 'T', 'E'}, ReplyNotUsed,
+         {invalid + "2)"}},
+        {"version 0", 0, {0x04}, ReplyNotUsed, {invalid + "3)"}},
+        {"version 5", 0, {0x2C}, ReplyNotUsed, {invalid + "3)"}},
+        {"stratum 0", 1, {0}, ReplyNotUsed, {notReady}},
+        {"stratum 16", 1, {16}, ReplyNotUsed, {notReady}},
+        {"stratum 255", 1, {255}, ReplyNotUsed, {notReady}},
+        {"unknown kiss code", 0, {0xE4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'A', 'C', 'S', 'T'}, ReplyNotUsed,
+         {notReady}},
+        {"zero transmit", NtpTransmitOffset, {0, 0, 0, 0, 0, 0, 0, 0}, ReplyNotUsed, {invalid + "4)"}},
+        {"RATE", 0, {0xE4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'R', 'A', 'T', 'E'}, ReplyKissRate, {notReady}},
+        {"DENY", 0, {0xE4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'D', 'E', 'N', 'Y'}, ReplyKissDeny, {notReady}},
+        {"RSTR", 0, {0x24, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'R', 'S', 'T', 'R'}, ReplyKissDeny, {notReady}},
+        {"version 1", 0, {0x0C}, ReplyFinished, {}},
+    };
+    for (const Case& c : cases) {
+        g_seams = HostSeams();
+        Reply reply = good;
+        if (c.offset >= 0)
+            memcpy(reply.bytes + c.offset, c.with.data(), c.with.size());
+        SyncRequest request = Request(SyncMode::Test);
+        RequestLog log = {};
+        LogRequest(&log, Nonce, reply.sentAt);
+        EXPECT_EQ(Verdict(reply, request, Clock(At(T, 250), At(T, 250)), &log), c.verdict) << c.what;
+        if (c.verdict == ReplyIgnored) {
+            EXPECT_TRUE(Lines().empty()) << c.what;
+        } else if (c.verdict != ReplyFinished) {
+            ASSERT_EQ(Lines().size(), 1 + c.lines.size()) << c.what;
+            EXPECT_EQ(std::vector<std::string>(Lines().begin() + 1, Lines().end()), c.lines) << c.what;
+        }
+        EXPECT_TRUE(g_seams.clockSettings.empty()) << c.what;
+    }
+
+    // T1 is the send time of the request answered, kept by the attempt; each
+    // nonce is answered once.
+    g_seams = HostSeams();
+    RequestLog log = {};
+    LogRequest(&log, other, At(T, 0));
+    LogRequest(&log, Nonce, At(T, 900));
+    SyncRequest request = Request(SyncMode::Test);
+    EXPECT_EQ(Verdict(good, request, Clock(At(T, 950), At(T, 950)), &log), ReplyFinished);
+    EXPECT_EQ(Lines()[1], "往復遅延 0.050秒");
+    g_seams = HostSeams();
+    EXPECT_EQ(Verdict(good, request, Clock(At(T, 950)), &log), ReplyIgnored);
+    EXPECT_TRUE(Lines().empty());
+    // The log holds the five requests of an attempt, no more.
+    for (int i = 2; i < MaxRequestsPerAttempt; ++i)
+        EXPECT_TRUE(LogRequest(&log, zero, At(T, 0)));
+    EXPECT_FALSE(LogRequest(&log, zero, At(T, 0)));
+}
+
+TEST(ServerKiss, DenyStopsAndRateDoublesTheWaitUntilTheServerChanges)
+{
+    ServerKiss kiss = {};
+    // The ticks, from 1, on which an automatic attempt may start.
+    auto allowed = [&](const char* server, uint32_t interval, int ticks) {
+        std::vector<int> starts;
+        for (int tick = 1; tick <= ticks; ++tick)
+            if (KissAllowsAutomaticAttempt(&kiss, server, interval))
+                starts.push_back(tick);
+        return starts;
+    };
+    EXPECT_EQ(allowed("a", 30, 2), (std::vector<int>{1, 2}));
+
+    // RATE: twice the interval, then twice that while RATE keeps coming, at most a day.
+    NoteServerVerdict(&kiss, "a", ReplyKissRate);
+    EXPECT_EQ(allowed("a", 30, 62), (std::vector<int>{61, 62}));
+    NoteServerVerdict(&kiss, "a", ReplyKissRate);
+    EXPECT_EQ(allowed("a", 30, 122).front(), 121);
+    EXPECT_EQ(NextRateHold(1000, 30), MaxRateHoldMinutes);
+    EXPECT_EQ(NextRateHold(0, 0), 2u);
+    // An ordinary answer ends the doubling; a test's answer counts too.
+    NoteServerVerdict(&kiss, "a", ReplyFinished);
+    NoteServerVerdict(&kiss, "a", ReplyKissRate);
+    EXPECT_EQ(allowed("a", 30, 61).front(), 61);
+    // Verdicts that say nothing about the server change nothing.
+    NoteServerVerdict(&kiss, "a", ReplyNotUsed);
+    NoteServerVerdict(&kiss, "a", ReplyIgnored);
+    EXPECT_EQ(allowed("a", 30, 1).size(), 1u);
+
+    // DENY (and RSTR): never again against that server name...
+    NoteServerVerdict(&kiss, "a", ReplyKissDeny);
+    EXPECT_TRUE(allowed("a", 1, 3000).empty());
+    // ...until the setting names another server.
+    EXPECT_EQ(allowed("b", 1, 1).size(), 1u);
+    EXPECT_EQ(allowed("a", 1, 1).size(), 1u);
 }
 
 } // namespace

@@ -18,11 +18,9 @@ bool SendDatagram(SOCKET socket, const char* data, int size, const sockaddr* add
     return !g_wineSeams.sendsFail && sendto(socket, data, size, 0, address, addressLength) != SOCKET_ERROR;
 }
 
-int ReceiveDatagram(SOCKET socket, char* buffer, int size, int* error)
+int ReceiveDatagram(SOCKET socket, char* buffer, int size, sockaddr* sender, int* senderLength, int* error)
 {
-    char sender[128];
-    int senderLength = sizeof sender;
-    int received = recvfrom(socket, buffer, size, 0, reinterpret_cast<sockaddr*>(sender), &senderLength);
+    int received = recvfrom(socket, buffer, size, 0, sender, senderLength);
     *error = received == SOCKET_ERROR ? WSAGetLastError() : 0;
     if (g_wineSeams.injectedReceiveError && g_wineSeams.injectedReceives != 0) {
         if (g_wineSeams.injectedReceives > 0)
