@@ -1,12 +1,14 @@
 // The sync attempt against test servers on loopback, under Wine.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "ntp_time.h"
 #include "reply.h"
 #include "resource.h"
+#include "server_kiss.h"
 #include "sync_attempt.h"
 #include "test_servers.h"
 #include "wine_seams.h"
@@ -221,9 +223,14 @@ TEST_F(SyncAttemptTest, SilentServerGetsFourResendsOneSecondApartThenTheAttemptG
         EXPECT_LE(sends[i] - sends[i - 1], 1300u) << i;
         EXPECT_GE(lines_[1 + i].tick - lines_[i].tick, 900u) << i;
     }
+    // Each request carries a random nonce, never the clock.
     std::vector<unsigned long long> stamps = server.RequestTransmitTimes();
-    for (size_t i = 1; i < stamps.size(); ++i)
-        EXPECT_GT(stamps[i], stamps[i - 1]);
+    const NtpTimestamp now = NtpTimestamp::now();
+    for (size_t i = 0; i < stamps.size(); ++i) {
+        EXPECT_GT(std::llabs((long long)(stamps[i] >> 32) - (long long)now.seconds()), 10) << i;
+        for (size_t j = 0; j < i; ++j)
+            EXPECT_NE(stamps[i], stamps[j]) << i << " " << j;
+    }
     DWORD toEnd = lines_[6].tick - sends[0];
     EXPECT_GE(toEnd, 4900u);
     EXPECT_LE(toEnd, 5600u);
@@ -277,6 +284,77 @@ TEST_F(SyncAttemptTest, UnusableRepliesEndOrContinueTheAttempt)
         EXPECT_EQ(texts[4], "応答を待っています… (リトライ:1)");
         EXPECT_EQ(texts[5], Header);
         EXPECT_EQ(texts[9], "テストは正常に完了しました。");
+        DestroyWindow(SyncProgressWindow());
+    }
+    {
+        // Datagrams from another port are dropped unseen, whatever their size;
+        // the server's own reply is the one used.
+        lines_.clear();
+        SntpTestServer server;
+        ASSERT_TRUE(server.Start("127.0.0.1", SntpBehaviour::ForgedFirst));
+        ASSERT_TRUE(Start("127.0.0.1", SyncMode::Test, true));
+        ASSERT_TRUE(PumpUntil([&] { return Ended(); }));
+        std::vector<std::string> texts = Texts();
+        ASSERT_EQ(texts.size(), 7u);
+        EXPECT_NEAR(SecondsIn(texts[4], "時刻誤差 "), 0.0, 0.05);
+        EXPECT_EQ(texts[6], "テストは正常に完了しました。");
+        DestroyWindow(SyncProgressWindow());
+    }
+    {
+        // A reply that echoes no request of ours shows nothing at all.
+        lines_.clear();
+        SntpTestServer server;
+        ASSERT_TRUE(server.Start("127.0.0.1", SntpBehaviour::WrongOriginate));
+        ASSERT_TRUE(Start("127.0.0.1", SyncMode::Test, true));
+        ASSERT_TRUE(PumpUntil([&] { return Ended(); }, 15000));
+        std::vector<std::string> texts = Texts();
+        ASSERT_EQ(texts.size(), 7u);
+        EXPECT_EQ(texts[5], "応答を待っています… (リトライ:4)");
+        EXPECT_EQ(texts[6], "有効な応答がありませんでした。");
+        EXPECT_EQ(server.RequestTicks().size(), 5u);
+        DestroyWindow(SyncProgressWindow());
+    }
+    {
+        // A server that asks to be asked less often is not asked again.
+        lines_.clear();
+        g_serverKiss = ServerKiss();
+        SntpTestServer server;
+        ASSERT_TRUE(server.Start("127.0.0.1", SntpBehaviour::KissRate));
+        ASSERT_TRUE(Start("127.0.0.1", Synchronise, true));
+        ASSERT_TRUE(PumpUntil([&] { return Ended(); }));
+        EXPECT_EQ(Texts(), (std::vector<std::string>{"サーバを検索しています… (127.0.0.1)",
+                                                     "応答を待っています… (127.0.0.1)",
+                                                     "LI=3 VN=3 Mode=4 Stratum=0 Poll=0 Precision=-20",
+                                                     "サーバの準備ができていません。",
+                                                     "有効な応答がありませんでした。"}));
+        PumpUntil([] { return false; }, 1300);
+        EXPECT_EQ(server.RequestTicks().size(), 1u);
+        EXPECT_TRUE(g_serverKiss.rateNew);
+        EXPECT_STREQ(g_serverKiss.server, "127.0.0.1");
+        EXPECT_TRUE(g_wineSeams.clockSettings.empty());
+        DestroyWindow(SyncProgressWindow());
+    }
+    // Answers that are shown but not used: the attempt keeps waiting.
+    const struct {
+        SntpBehaviour behaviour;
+        const char* header;
+        const char* verdict;
+    } unused[] = {
+        {SntpBehaviour::Stratum16, "LI=0 VN=3 Mode=4 Stratum=16 Poll=0 Precision=-20", "サーバの準備ができていません。"},
+        {SntpBehaviour::ClientMode, "LI=0 VN=3 Mode=3 Stratum=1 Poll=0 Precision=-20", "不正な応答を受信しました。 (2)"},
+        {SntpBehaviour::ZeroTransmit, Header, "不正な応答を受信しました。 (4)"},
+    };
+    for (const auto& c : unused) {
+        lines_.clear();
+        SntpTestServer server;
+        ASSERT_TRUE(server.Start("127.0.0.1", c.behaviour));
+        ASSERT_TRUE(Start("127.0.0.1", Synchronise, true));
+        ASSERT_TRUE(PumpUntil([&] { return lines_.size() >= 5; }, 3000)) << c.verdict;
+        std::vector<std::string> texts = Texts();
+        EXPECT_EQ(texts[2], c.header);
+        EXPECT_EQ(texts[3], c.verdict);
+        EXPECT_EQ(texts[4], "応答を待っています… (リトライ:1)");
+        EXPECT_TRUE(g_wineSeams.clockSettings.empty());
         DestroyWindow(SyncProgressWindow());
     }
     {

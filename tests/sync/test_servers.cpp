@@ -112,10 +112,11 @@ void SntpTestServer::Answer(const char* request, const sockaddr* from, int fromL
     if (behaviour_ == SntpBehaviour::Silent)
         return;
 
+    const SntpBehaviour behaviour = behaviour_;
     uint8_t reply[68];
     memset(reply, 0x55, sizeof reply);
     memset(reply, 0, NtpPacketSize);
-    const bool alarm = behaviour_ == SntpBehaviour::AlarmThenAnswer && replies_ == 0;
+    const bool alarm = behaviour == SntpBehaviour::AlarmThenAnswer && replies_ == 0;
     reply[0] = alarm ? 0xDC : 0x1C; // LI 3 or 0, VN 3, Mode 4 (server)
     reply[1] = 1;                    // stratum
     reply[3] = 0xEC;                 // precision -20
@@ -127,8 +128,33 @@ void SntpTestServer::Answer(const char* request, const sockaddr* from, int fromL
     memcpy(reply + NtpOriginateOffset, request + NtpTransmitOffset, 8);
     server.toNetwork(reply + NtpReceiveOffset);
     server.toNetwork(reply + NtpTransmitOffset);
+    switch (behaviour) {
+    case SntpBehaviour::WrongOriginate: reply[NtpOriginateOffset + 7] ^= 1; break;
+    case SntpBehaviour::KissRate:
+        reply[0] = 0xDC;
+        reply[1] = 0;
+        memcpy(reply + 12, "RATE", 4);
+        break;
+    case SntpBehaviour::Stratum16: reply[1] = 16; break;
+    case SntpBehaviour::ClientMode: reply[0] = 0x1B; break;
+    case SntpBehaviour::ZeroTransmit: memset(reply + NtpTransmitOffset, 0, 8); break;
+    case SntpBehaviour::ForgedFirst: {
+        // Someone else on the path, who saw the request: the same address,
+        // another port.
+        SOCKET forger = socket(from->sa_family, SOCK_DGRAM, 0);
+        uint8_t forged[NtpPacketSize];
+        memcpy(forged, reply, sizeof forged);
+        NtpTimestamp(server.seconds() + 1000, server.fraction()).toNetwork(forged + NtpTransmitOffset);
+        NtpTimestamp(server.seconds() + 1000, server.fraction()).toNetwork(forged + NtpReceiveOffset);
+        sendto(forger, "0123456789", 10, 0, from, fromLength);
+        sendto(forger, reinterpret_cast<const char*>(forged), sizeof forged, 0, from, fromLength);
+        closesocket(forger);
+        break;
+    }
+    default: break;
+    }
     ++replies_;
-    int length = behaviour_ == SntpBehaviour::Oversized ? 68 : NtpPacketSize;
+    int length = behaviour == SntpBehaviour::Oversized ? 68 : NtpPacketSize;
     sendto(socket_, reinterpret_cast<const char*>(reply), length, 0, from, fromLength);
 }
 

@@ -12,6 +12,12 @@ enum class SntpBehaviour {
     Silent,        // receives and never answers
     Oversized,     // a 68-byte reply (NTP with an authenticator)
     AlarmThenAnswer, // first reply with leap indicator 3, later ones normal
+    ForgedFirst,   // from another port, first 10 bytes, then a reply 1000 s off, then the real reply
+    WrongOriginate, // replies that echo another originate timestamp
+    KissRate,      // stratum 0, kiss code "RATE"
+    Stratum16,     // an unsynchronised server
+    ClientMode,    // Mode 3 instead of 4
+    ZeroTransmit,  // a transmit timestamp of 0
 };
 
 class SntpTestServer {
