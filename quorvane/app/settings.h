@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "registry_values.h"
+
 #define SETTINGS_KEY "Software\\veskar\\quorvane"
 // Japan's national time service (NICT), which serves the public; the NTP
 // Pool asks products not to ship its zone names as their default.
@@ -32,6 +34,3 @@ bool LoadSettings();
 // REG_SZ value. Always reports success.
 bool SaveSettings();
 
-bool ReadDwordSetting(HKEY key, const char* name, LONG* field);
-bool ReadFlagSetting(HKEY key, const char* name);
-void WriteFlagSetting(HKEY key, const char* name, bool on);

@@ -129,7 +129,7 @@ bool LogRequest(RequestLog* log, const uint8_t nonce[8], const NtpTimestamp& sen
 }
 
 ReplyVerdict ProcessReply(const uint8_t reply[NtpPacketSize], const NtpTimestamp& arrival, RequestLog* log,
-                          SyncRequest* request)
+                          SyncRequest* request, ReplyFigures* figures)
 {
     // Only an echo of a nonce of this attempt proves that the datagram answers
     // a request of ours; anything else must not even be shown.
@@ -161,6 +161,7 @@ ReplyVerdict ProcessReply(const uint8_t reply[NtpPacketSize], const NtpTimestamp
     if (delay.seconds() != 0 || delay.microseconds() > uint32_t(request->MaxDelay * 1000u))
         return ReplyNotUsed;
 
+    const uint32_t delayMicroseconds = delay.microseconds();
     delay.halve();
     NtpTimestamp estimate = t3;
     estimate.add(delay);
@@ -171,7 +172,13 @@ ReplyVerdict ProcessReply(const uint8_t reply[NtpPacketSize], const NtpTimestamp
     // so the time spent showing lines is no part of the error.
     NtpTimestamp error = t4;
     error.subtract(target);
+    const bool behind = error.carry() < 0; // the local clock is behind the target
     error.makeAbsolute();
+    if (figures) {
+        const int64_t magnitude = int64_t(error.seconds()) * 1000000 + error.microseconds();
+        figures->stepMicroseconds = behind ? magnitude : -magnitude;
+        figures->delayMicroseconds = delayMicroseconds;
+    }
     AddStatusLine(IDS_CLOCK_ERROR, (unsigned long)error.seconds(), (unsigned long)(error.microseconds() / 1000));
     if (error.seconds() == 0 && error.microseconds() < uint32_t(request->Tolerance * 1000u))
         request->Mode = Test; // too small to correct

@@ -42,8 +42,14 @@ enum ReplyVerdict {
 // received, before anything was shown: drawing status lines must count
 // neither as network delay nor as clock error. The send time T1 comes from
 // the log entry whose nonce the reply echoes, never from the packet.
+// The figures of an evaluated answer, for a caller that keeps them.
+struct ReplyFigures {
+    int64_t stepMicroseconds; // the server's time (less the shift) minus the local clock
+    uint32_t delayMicroseconds;
+};
+
 ReplyVerdict ProcessReply(const uint8_t reply[NtpPacketSize], const NtpTimestamp& arrival, RequestLog* log,
-                          SyncRequest* request);
+                          SyncRequest* request, ReplyFigures* figures = nullptr);
 
 // Values that status line 12306 shows for a reply that is not a server's
 // answer in a format this client knows.

@@ -21,19 +21,30 @@ template <typename Function> Function Lookup(HMODULE module, const char* name)
 
 // The system's generators, looked up at run time: RtlGenRandom (exported as
 // SystemFunction036, Windows XP and later), else CryptGenRandom (Windows 95
-// OSR2 and NT 4 with the crypto provider).
+// OSR2 and NT 4 with the crypto provider). Each program asks from one thread.
+struct Generators {
+    bool looked;
+    GenRandomFunction genRandom;
+    CryptGenRandomFunction generate;
+    ULONG_PTR provider;
+};
+Generators g_generators;
+
 bool SystemRandom(uint8_t* bytes, DWORD size)
 {
-    static HMODULE advapi = LoadLibraryA("advapi32.dll");
-    static GenRandomFunction genRandom = Lookup<GenRandomFunction>(advapi, "SystemFunction036");
-    if (genRandom && genRandom(bytes, size))
+    Generators& g = g_generators;
+    if (!g.looked) {
+        g.looked = true;
+        HMODULE advapi = LoadLibraryA("advapi32.dll");
+        g.genRandom = Lookup<GenRandomFunction>(advapi, "SystemFunction036");
+        AcquireContextFunction acquire = Lookup<AcquireContextFunction>(advapi, "CryptAcquireContextA");
+        g.generate = Lookup<CryptGenRandomFunction>(advapi, "CryptGenRandom");
+        if (!g.genRandom && acquire && !acquire(&g.provider, nullptr, nullptr, ProvRsaFull, VerifyContext | SilentContext))
+            g.provider = 0;
+    }
+    if (g.genRandom && g.genRandom(bytes, size))
         return true;
-    static AcquireContextFunction acquire = Lookup<AcquireContextFunction>(advapi, "CryptAcquireContextA");
-    static CryptGenRandomFunction generate = Lookup<CryptGenRandomFunction>(advapi, "CryptGenRandom");
-    static ULONG_PTR provider = 0;
-    if (!provider && acquire && !acquire(&provider, nullptr, nullptr, ProvRsaFull, VerifyContext | SilentContext))
-        provider = 0;
-    return provider && generate && generate(provider, size, bytes);
+    return g.provider && g.generate && g.generate(g.provider, size, bytes);
 }
 
 // Without a system generator: the high-resolution counter, the clock and a
@@ -42,7 +53,7 @@ bool SystemRandom(uint8_t* bytes, DWORD size)
 // guess much of it.
 void MixedBits(uint8_t* bytes)
 {
-    static uint64_t count = 0;
+    static uint64_t count; // zero-initialised: no guard
     LARGE_INTEGER counter = {};
     QueryPerformanceCounter(&counter);
     uint64_t state = uint64_t(counter.QuadPart) ^ (ReadSystemClock() << 17) ^ (++count * 0x9E3779B97F4A7C15ull)

@@ -11,6 +11,8 @@ struct ResolveRequest {
     HWND window;
     UINT message;
     WPARAM id;
+    HANDLE done;     // without a window: set when the worker has finished
+    volatile LONG result;
     volatile LONG references; // the worker's and the requester's
     char node[256];
     char service[16];
@@ -88,6 +90,8 @@ void ReleaseRequest(ResolveRequest* request)
     // Nobody took the list: the attempt that asked for it was abandoned.
     if (request->list)
         FreeAddressList(request->list);
+    if (request->done)
+        CloseHandle(request->done);
     HeapFree(GetProcessHeap(), 0, request);
 }
 
@@ -102,7 +106,11 @@ unsigned __stdcall ResolverThreadProc(void* argument)
     int result = getAddrInfo(request->node, request->service, &request->hints, &request->list);
     if (result != 0)
         request->list = nullptr;
-    PostMessageA(request->window, request->message, request->id, MAKELPARAM(0, result & 0xFFFF));
+    request->result = result;
+    if (request->window)
+        PostMessageA(request->window, request->message, request->id, MAKELPARAM(0, result & 0xFFFF));
+    else
+        SetEvent(request->done);
     ReleaseRequest(request);
     if (started)
         WSACleanup();
@@ -150,18 +158,34 @@ ResolveRequest* StartResolver(HWND window, UINT message, const char* node, const
     lstrcpynA(request->node, node, sizeof request->node);
     lstrcpynA(request->service, service, sizeof request->service);
     request->hints = *hints;
+    if (!window && !(request->done = CreateEventA(nullptr, TRUE, FALSE, nullptr))) {
+        HeapFree(GetProcessHeap(), 0, request);
+        return nullptr;
+    }
     do
         request->id = WPARAM(InterlockedIncrement(&g_lastId));
     while (request->id == 0);
 
     HANDLE thread = (HANDLE)_beginthreadex(nullptr, 0, ResolverThreadProc, request, 0, nullptr);
     if (!thread) {
+        if (request->done)
+            CloseHandle(request->done);
         HeapFree(GetProcessHeap(), 0, request);
         return nullptr;
     }
     // The worker frees itself; nobody waits for it.
     CloseHandle(thread);
     return request;
+}
+
+HANDLE ResolverEvent(const ResolveRequest* request)
+{
+    return request->done;
+}
+
+int ResolverResult(const ResolveRequest* request)
+{
+    return int(request->result);
 }
 
 WPARAM ResolverId(const ResolveRequest* request)

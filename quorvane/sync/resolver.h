@@ -13,10 +13,14 @@ struct ResolveRequest;
 
 // Starts a worker that resolves `node` and `service` with `hints`, then posts
 // `message` to `window`: wParam = ResolverId of the request, high word of
-// lParam = getaddrinfo's result (0 = success). Returns null when no worker
-// could be started.
+// lParam = getaddrinfo's result (0 = success). Without a window (a program
+// that has none) it sets the request's ResolverEvent instead, and
+// ResolverResult tells the result. Returns null when no worker could be
+// started.
 ResolveRequest* StartResolver(HWND window, UINT message, const char* node, const char* service,
                               const addrinfo* hints);
+HANDLE ResolverEvent(const ResolveRequest* request);
+int ResolverResult(const ResolveRequest* request);
 // The identifier that the completion message carries. Identifiers are never
 // reused within a run, unlike thread handles.
 WPARAM ResolverId(const ResolveRequest* request);

@@ -1,6 +1,5 @@
 #include "server_kiss.h"
 
-#include <cstdio>
 #include <cstring>
 
 ServerKiss g_serverKiss;
@@ -13,10 +12,17 @@ void SwitchServer(ServerKiss* kiss, const char* server)
     if (strncmp(kiss->server, server, sizeof kiss->server - 1) == 0)
         return;
     memset(kiss, 0, sizeof *kiss);
-    snprintf(kiss->server, sizeof kiss->server, "%s", server);
+    CopyServerName(kiss->server, server);
 }
 
 } // namespace
+
+void CopyServerName(char out[256], const char* server)
+{
+    size_t length = strnlen(server, 255);
+    memcpy(out, server, length);
+    out[length] = '\0';
+}
 
 void NoteServerVerdict(ServerKiss* kiss, const char* server, ReplyVerdict verdict)
 {

@@ -19,6 +19,9 @@ struct ServerKiss {
     uint32_t holdLeft; // minutes an automatic attempt still waits
 };
 
+// Copies a server name into a 256-byte field, cut to 255 bytes.
+void CopyServerName(char out[256], const char* server);
+
 // The process's record; reset when the program starts.
 extern ServerKiss g_serverKiss;
 

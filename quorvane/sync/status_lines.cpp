@@ -3,27 +3,10 @@
 #include <cstdarg>
 
 #include "../res/resource.h"
+#include "status_format.h"
 #include "sync_attempt.h"
 
 namespace {
-
-constexpr int TemplateSize = 257; // at most 256 characters and the terminator
-constexpr int LineSize = 260;     // at most 259 bytes and the terminator
-constexpr int FormatLimit = 1025; // wvsprintf never writes more than 1024 bytes and the terminator
-
-// Copies at most size-1 bytes without splitting a double-byte character.
-void CopyWholeCharacters(char* out, int size, const char* text)
-{
-    int length = 0;
-    while (text[length]) {
-        int width = IsDBCSLeadByte(BYTE(text[length])) && text[length + 1] ? 2 : 1;
-        if (length + width > size - 1)
-            break;
-        length += width;
-    }
-    CopyMemory(out, text, length);
-    out[length] = '\0';
-}
 
 // Lines can be wider than the list: let its horizontal scroll bar reach the
 // end of the widest one.
@@ -47,20 +30,13 @@ void WidenScrollExtent(HWND list, const char* line)
 
 void AddStatusLine(UINT id, ...)
 {
-    char format[TemplateSize];
-    if (!LoadStringA(GetModuleHandleA(nullptr), id, format, TemplateSize))
-        return;
-    // A long host name can make the line longer than the list's line buffer;
-    // format into a buffer that cannot overflow, then cut at a character.
-    char formatted[FormatLimit];
+    char line[StatusLineSize];
     va_list arguments;
     va_start(arguments, id);
-    wvsprintfA(formatted, format, arguments);
+    const bool formatted = FormatStatusLine(line, id, arguments);
     va_end(arguments);
-    char line[LineSize];
-    CopyWholeCharacters(line, LineSize, formatted);
     HWND list = GetDlgItem(SyncProgressWindow(), IDC_STATUS_LIST);
-    if (!list)
+    if (!formatted || !list)
         return; // no progress window: the line goes nowhere
     SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
     WidenScrollExtent(list, line);

@@ -3,15 +3,13 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <cstddef>
-#include <cstring>
-
 #include "../res/resource.h"
 #include "datagram.h"
 #include "ntp_time.h"
 #include "reply.h"
 #include "request_nonce.h"
 #include "resolver.h"
+#include "server_address.h"
 #include "server_kiss.h"
 #include "status_lines.h"
 
@@ -132,32 +130,6 @@ void SendOrCloseSocket()
 
 enum ReceiveResult { Received, NothingToReceive, Unusable };
 
-const ULONG LimitedBroadcast = 0xFFFFFFFFu; // 255.255.255.255
-
-// Whether a datagram came from the address and port the requests went to.
-// Only with the limited broadcast address as the server may any host answer;
-// the nonce then decides.
-bool IsFromServer(const sockaddr_storage& sender, int senderLength)
-{
-    const addrinfo* server = g_attempt.addresses;
-    if (server->ai_family == AF_INET) {
-        const sockaddr_in* to = reinterpret_cast<const sockaddr_in*>(server->ai_addr);
-        const sockaddr_in* from = reinterpret_cast<const sockaddr_in*>(&sender);
-        if (to->sin_addr.s_addr == LimitedBroadcast)
-            return true;
-        return senderLength >= int(sizeof *from) && from->sin_family == AF_INET && from->sin_port == to->sin_port
-               && from->sin_addr.s_addr == to->sin_addr.s_addr;
-    }
-    if (server->ai_family == AF_INET6) {
-        const sockaddr_in6* to = reinterpret_cast<const sockaddr_in6*>(server->ai_addr);
-        const sockaddr_in6* from = reinterpret_cast<const sockaddr_in6*>(&sender);
-        return senderLength >= int(offsetof(sockaddr_in6, sin6_addr) + sizeof from->sin6_addr)
-               && from->sin6_family == AF_INET6 && from->sin6_port == to->sin6_port
-               && memcmp(&from->sin6_addr, &to->sin6_addr, sizeof to->sin6_addr) == 0;
-    }
-    return false;
-}
-
 // Receives a datagram and reads the clock at once, before any line is drawn:
 // that reading is the reply's arrival time. Anything that another host sends
 // to our port is dropped before it is looked at, whatever its size.
@@ -171,7 +143,9 @@ ReceiveResult ReceiveReply(uint8_t reply[NtpPacketSize], NtpTimestamp* arrival)
     *arrival = NtpTimestamp::now();
     if (received == SOCKET_ERROR && error == WSAEWOULDBLOCK)
         return NothingToReceive; // Windows may notify FD_READ with no datagram queued
-    if ((received != SOCKET_ERROR || error == WSAEMSGSIZE) && !IsFromServer(sender, senderLength))
+    const bool datagram = received != SOCKET_ERROR || error == WSAEMSGSIZE;
+    if (datagram
+        && !IsReplyFromServer(g_attempt.addresses->ai_addr, reinterpret_cast<const sockaddr*>(&sender), senderLength))
         return NothingToReceive;
     if (received == SOCKET_ERROR) {
         if (error == WSAECONNRESET)

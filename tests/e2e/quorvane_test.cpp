@@ -569,6 +569,166 @@ TEST_F(QuorvaneTest, TheVolumeTestPlaysTheJoinedClipsAtTheChosenVolume)
 
 namespace {
 
+// The clock service qvclock.exe, registered as Setup registers it and run by
+// Wine's service control manager (which runs it as the same administrator as
+// everything else and sets the clock only within half a second).
+class ClockServiceTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        manager_ = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        ASSERT_NE(manager_, nullptr);
+        RemoveService();
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, MachineKey);
+        std::string path = "\"" + WindowsPath(QVCLOCK_EXE) + "\"";
+        service_ = CreateServiceA(manager_, "QuorvaneClock", "Quorvane 時刻合わせ", SERVICE_ALL_ACCESS,
+                                  SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                  path.c_str(), nullptr, nullptr, nullptr, "NT AUTHORITY\\LocalService", nullptr);
+        ASSERT_NE(service_, nullptr) << GetLastError();
+    }
+
+    void TearDown() override
+    {
+        RemoveService();
+        CloseServiceHandle(manager_);
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, MachineKey);
+    }
+
+    void RemoveService()
+    {
+        SC_HANDLE old = service_ ? service_ : OpenServiceA(manager_, "QuorvaneClock", SERVICE_ALL_ACCESS);
+        service_ = nullptr;
+        if (!old)
+            return;
+        SERVICE_STATUS status;
+        ControlService(old, SERVICE_CONTROL_STOP, &status);
+        WaitFor([&] { return State(old) == SERVICE_STOPPED; }, 5000);
+        DeleteService(old);
+        CloseServiceHandle(old);
+    }
+
+    static DWORD State(SC_HANDLE service)
+    {
+        SERVICE_STATUS status = {};
+        QueryServiceStatus(service, &status);
+        return status.dwCurrentState;
+    }
+
+    // All six machine values, as whoever writes them writes them.
+    static void WriteMachineSettings(const char* server)
+    {
+        RegSetKeyValueA(HKEY_LOCAL_MACHINE, MachineKey, "Server", REG_SZ, server, DWORD(strlen(server) + 1));
+        RegSetKeyValueA(HKEY_LOCAL_MACHINE, MachineKey, "Sync", REG_SZ, "", 1);
+        const struct { const char* name; DWORD value; } values[] = {
+            {"SyncInterval", 30}, {"MaxDelay", 500}, {"Tolerance", 200}, {"TimeShift", 0}};
+        for (const auto& v : values)
+            RegSetKeyValueA(HKEY_LOCAL_MACHINE, MachineKey, v.name, REG_DWORD, &v.value, 4);
+    }
+
+    static ULONGLONG Qword(const char* name)
+    {
+        ULONGLONG value = 0;
+        DWORD size = sizeof value;
+        RegGetValueA(HKEY_LOCAL_MACHINE, StatusKey, name, RRF_RT_REG_QWORD, nullptr, &value, &size);
+        return value;
+    }
+
+    static DWORD LastResult()
+    {
+        DWORD value = 0, size = 4;
+        RegGetValueA(HKEY_LOCAL_MACHINE, StatusKey, "LastResult", RRF_RT_REG_DWORD, nullptr, &value, &size);
+        return value;
+    }
+
+    static std::vector<std::string> LastLines()
+    {
+        std::vector<char> buffer(16384);
+        DWORD size = DWORD(buffer.size());
+        std::vector<std::string> lines;
+        if (RegGetValueA(HKEY_LOCAL_MACHINE, StatusKey, "LastLines", RRF_RT_REG_MULTI_SZ, nullptr, buffer.data(),
+                         &size)
+            != ERROR_SUCCESS)
+            return lines;
+        for (const char* line = buffer.data(); *line; line += strlen(line) + 1)
+            lines.push_back(line);
+        return lines;
+    }
+
+    // Waits until LastAttemptTime differs from `before`.
+    bool NextAttempt(ULONGLONG before, DWORD timeoutMs)
+    {
+        return WaitFor([&] { return Qword("LastAttemptTime") != before; }, timeoutMs);
+    }
+
+    static ULONGLONG Now()
+    {
+        FILETIME now;
+        GetSystemTimeAsFileTime(&now);
+        return ULONGLONG(now.dwHighDateTime) << 32 | now.dwLowDateTime;
+    }
+
+    static constexpr const char* MachineKey = "SOFTWARE\\veskar\\quorvane";
+    static constexpr const char* StatusKey = "SOFTWARE\\veskar\\quorvane\\Status";
+    SC_HANDLE manager_ = nullptr, service_ = nullptr;
+};
+
+TEST_F(ClockServiceTest, SetsTheClockByItselfTakesOnlyItsTwoRequestsAndStopsAtOnce)
+{
+    SntpTestServer server;
+    ASSERT_TRUE(server.Start("127.0.0.1", SntpBehaviour::Silent));
+    WriteMachineSettings("127.0.0.1");
+
+    // The first attempt comes 10 s after the start; a stop in the middle of
+    // it (the server never answers) ends the service within 2 s.
+    DWORD started = GetTickCount();
+    ASSERT_TRUE(StartServiceA(service_, 0, nullptr)) << GetLastError();
+    ASSERT_TRUE(WaitFor([&] { return State(service_) == SERVICE_RUNNING; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return server.RequestTicks().size() >= 2; }, 15000));
+    EXPECT_GE(server.RequestTicks()[0] - started, 9000u);
+    SERVICE_STATUS status;
+    DWORD stopping = GetTickCount();
+    ASSERT_TRUE(ControlService(service_, SERVICE_CONTROL_STOP, &status));
+    ASSERT_TRUE(WaitFor([&] { return State(service_) == SERVICE_STOPPED; }, 5000));
+    EXPECT_LT(GetTickCount() - stopping, 2000u);
+    EXPECT_EQ(Qword("LastAttemptTime"), 0u); // a stopped attempt reports nothing
+
+    // Against a server 0.3 s ahead (above the tolerance, within what Wine
+    // lets a program set): the clock is set.
+    server.SetOffsetMs(300);
+    server.SetBehaviour(SntpBehaviour::Answer);
+    ASSERT_TRUE(StartServiceA(service_, 0, nullptr));
+    const ULONGLONG beforeFirst = Now();
+    ASSERT_TRUE(NextAttempt(0, 15000));
+    EXPECT_EQ(LastResult(), 12309u);
+    EXPECT_GE(Qword("LastSyncTime"), beforeFirst);
+    std::vector<std::string> lines = LastLines();
+    ASSERT_GE(lines.size(), 6u);
+    EXPECT_EQ(lines[0], "サーバを検索しています… (127.0.0.1)");
+    EXPECT_EQ(lines.back(), "時刻合わせに成功しました。");
+
+    // "Synchronise now" within 15 s of the last attempt does nothing.
+    const ULONGLONG first = Qword("LastAttemptTime");
+    const size_t requests = server.RequestTicks().size();
+    EXPECT_TRUE(ControlService(service_, 128, &status));
+    Sleep(1500);
+    EXPECT_EQ(Qword("LastAttemptTime"), first);
+    EXPECT_EQ(server.RequestTicks().size(), requests);
+
+    // 5 s off, Wine refuses the setting: every answer ends in 12310, and
+    // the attempt in 12311. Re-reading the settings with the same server
+    // keeps the plan; "synchronise now" after 15 s runs at once.
+    server.SetOffsetMs(5000);
+    EXPECT_TRUE(ControlService(service_, 129, &status));
+    Sleep(15500 - 1500);
+    EXPECT_TRUE(ControlService(service_, 128, &status));
+    ASSERT_TRUE(NextAttempt(first, 10000));
+    EXPECT_EQ(LastResult(), 12311u);
+    lines = LastLines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "時刻合わせに失敗しました。"), lines.end());
+    EXPECT_EQ(server.RequestTicks().size(), requests + 5);
+}
+
+
 // Not a test: shows quorvane's windows one after the other for
 // scripts/screenshots.sh, which takes a picture of each as it is announced.
 class Poser : public QuorvaneTest {

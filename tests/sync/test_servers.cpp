@@ -123,6 +123,12 @@ void SntpTestServer::Answer(const char* request, const sockaddr* from, int fromL
     memcpy(reply + 12, "LOCL", 4);
     NtpTimestamp now = NtpTimestamp::now();
     now.add(NtpTimestamp(uint32_t(offsetSeconds_), 0));
+    const int offsetMs = offsetMs_, magnitude = offsetMs < 0 ? -offsetMs : offsetMs;
+    const NtpTimestamp shift(uint32_t(magnitude / 1000), uint32_t((uint64_t(magnitude % 1000) << 32) / 1000));
+    if (offsetMs >= 0)
+        now.add(shift);
+    else
+        now.subtract(shift);
     NtpTimestamp server(now.seconds(), now.fraction());
     server.toNetwork(reply + 16);
     memcpy(reply + NtpOriginateOffset, request + NtpTransmitOffset, 8);

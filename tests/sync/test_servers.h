@@ -29,6 +29,8 @@ public:
     // Wine binds a UDP socket on a loopback address to every address, so one
     // server serves all of 127.0.0.0/8 and changes its behaviour instead.
     void SetBehaviour(SntpBehaviour behaviour) { behaviour_ = behaviour; }
+    // The server's clock runs this many milliseconds ahead of the machine's.
+    void SetOffsetMs(int offsetMs) { offsetMs_ = offsetMs; }
 
     // Tick counts and transmit timestamps of every request received.
     std::vector<DWORD> RequestTicks();
@@ -43,6 +45,7 @@ private:
     volatile LONG stop_ = 0;
     volatile SntpBehaviour behaviour_ = SntpBehaviour::Answer;
     int offsetSeconds_ = 0;
+    volatile int offsetMs_ = 0;
     int replies_ = 0;
     CRITICAL_SECTION lock_;
     bool lockReady_ = false;

@@ -1,0 +1,91 @@
+#include "service_report.h"
+
+#include "attempt_lines.h"
+#include "machine_settings.h"
+#include "qvclock_messages.h"
+
+namespace {
+
+HKEY OpenStatusKey()
+{
+    // The service's own SID may set values in Status and nothing more: create
+    // it only where it is missing and the account may (an administrator's run).
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, MACHINE_STATUS_KEY, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS)
+        return key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, MACHINE_STATUS_KEY, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
+                        nullptr, &key, nullptr)
+        == ERROR_SUCCESS)
+        return key;
+    return nullptr;
+}
+
+void SetQword(HKEY key, const char* name, ULONGLONG value)
+{
+    RegSetValueExA(key, name, 0, REG_QWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+}
+
+void Report(WORD type, DWORD id, const char** strings, WORD count)
+{
+    HANDLE log = RegisterEventSourceA(nullptr, CLOCK_SERVICE_NAME);
+    if (!log)
+        return;
+    ReportEventA(log, type, 0, id, nullptr, count, 0, strings, nullptr);
+    DeregisterEventSource(log);
+}
+
+// A signed count of milliseconds as text, with its sign.
+void FormatSignedMs(char* out, LONGLONG value)
+{
+    char digits[24];
+    int count = 0;
+    ULONGLONG magnitude = value < 0 ? ULONGLONG(-value) : ULONGLONG(value);
+    do {
+        digits[count++] = char('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude);
+    *out++ = value < 0 ? '-' : '+';
+    while (count)
+        *out++ = digits[--count];
+    *out = '\0';
+}
+
+} // namespace
+
+void WriteAttemptStatus(ULONGLONG started, bool clockSet, ULONGLONG synced)
+{
+    HKEY key = OpenStatusKey();
+    if (!key)
+        return;
+    // The lines, each with its NUL, and the NUL that ends the list.
+    const AttemptLines& lines = g_attemptLines;
+    static const char empty[2] = {};
+    if (lines.count) {
+        lines.packed[lines.length] = '\0';
+        RegSetValueExA(key, "LastLines", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(lines.packed),
+                       DWORD(lines.length + 1));
+    } else {
+        RegSetValueExA(key, "LastLines", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(empty), sizeof empty);
+    }
+    const DWORD result = g_attemptLines.lastId;
+    RegSetValueExA(key, "LastResult", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&result), sizeof result);
+    if (clockSet)
+        SetQword(key, "LastSyncTime", synced);
+    SetQword(key, "LastAttemptTime", started);
+    RegCloseKey(key);
+}
+
+void LogClockSet(const char* server, const ReplyFigures& figures)
+{
+    char step[24], delay[24];
+    FormatSignedMs(step, figures.stepMicroseconds / 1000);
+    wsprintfA(delay, "%lu", DWORD(figures.delayMicroseconds / 1000));
+    const char* strings[] = {server, step, delay, LastAttemptLine()};
+    Report(EVENTLOG_INFORMATION_TYPE, MSG_CLOCK_SET, strings, 4);
+}
+
+void LogSyncFailure(const char* server)
+{
+    const char* strings[] = {server, LastAttemptLine()};
+    Report(EVENTLOG_WARNING_TYPE, MSG_SYNC_FAILED, strings, 2);
+}
