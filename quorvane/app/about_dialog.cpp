@@ -5,16 +5,33 @@
 #include "../res/product.h"
 #include "../res/resource.h"
 #include "../res/status_texts.h"
+#include "main_window.h"
 #include "reply.h"
+#include "service_link.h"
 
 namespace {
+
+// The service's last clock setting, in local time, as GetLastSyncText
+// writes the tray's own; null while it has made none.
+const char* ServiceLastSyncText()
+{
+    static char text[32];
+    const ULONGLONG synced = ReadServiceStatusTime("LastSyncTime");
+    FILETIME utc = {DWORD(synced), DWORD(synced >> 32)}, local;
+    SYSTEMTIME time;
+    if (!synced || !FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &time))
+        return nullptr;
+    wsprintfA(text, "%04d-%02d-%02d %02d:%02d:%02d", time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute,
+              time.wSecond);
+    return text;
+}
 
 void OnInitDialog(HWND dialog)
 {
     CenterInWorkArea(dialog);
     SetDlgItemTextA(dialog, IDC_PRODUCT, PRODUCT_NAME);
     SetDlgItemTextA(dialog, IDC_VERSION, PRODUCT_VERSION);
-    if (const char* lastSync = GetLastSyncText()) {
+    if (const char* lastSync = RefreshServiceMode() ? ServiceLastSyncText() : GetLastSyncText()) {
         char line[64]; // the 19-byte time and the 24-byte sentence
         wsprintfA(line, TEXT_SYNCED_AT, lastSync);
         SetDlgItemTextA(dialog, IDC_LAST_SYNC, line);

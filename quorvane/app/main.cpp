@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "../res/resource.h"
+#include "machine_store.h"
 #include "main_window.h"
 #include "settings.h"
 #include "sync_attempt.h"
@@ -22,8 +23,12 @@ const char MutexName[] = "QUORVANE";
 
 } // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
 {
+    // The elevated copy that writes the clock service's settings shows no
+    // window and never counts as the running copy.
+    if (const char* arguments = MachineSettingsArguments(commandLine))
+        return RunMachineSettingsCommand(arguments);
     g_instance = instance;
     HANDLE mutex = CreateMutexA(nullptr, FALSE, MutexName);
     // A mutex that exists but may not be opened belongs to a copy running

@@ -9,12 +9,14 @@
 #include "clock.h"
 #include "settings.h"
 #include "server_kiss.h"
+#include "service_link.h"
 #include "settings_dialog.h"
 #include "sync_attempt.h"
 
 HINSTANCE g_instance;
 HICON g_smallIcon;
 HMENU g_popupMenu;
+bool g_serviceMode;
 
 namespace {
 
@@ -51,7 +53,9 @@ uint32_t SyncIntervalMinutes()
 void OnSyncTick(HWND window)
 {
     DWORD flags;
-    if (g_settings.Sync && !KissAllowsAutomaticAttempt(&g_serverKiss, g_settings.Server, SyncIntervalMinutes()))
+    if (g_serviceMode) {
+        // The service keeps the clock: the tray program starts no attempt.
+    } else if (g_settings.Sync && !KissAllowsAutomaticAttempt(&g_serverKiss, g_settings.Server, SyncIntervalMinutes()))
         g_minutesSinceSync = -1; // the first tick the server allows starts one
     else if (g_settings.Sync
              && SyncTickStartsAttempt(&g_minutesSinceSync, InternetGetConnectedState(&flags, 0) != FALSE,
@@ -64,8 +68,23 @@ void OnSyncTick(HWND window)
     SetTimer(window, IDT_SYNC, 60000, nullptr);
 }
 
+const char SyncNowLabel[] = "今すぐ合わせる(&N)";
+const UINT SeparatorPosition = 2; // after "設定" and "情報"
+
+// "今すぐ合わせる" stands above the separator while the service is installed.
+void UpdateSyncNowItem()
+{
+    const bool present = GetMenuState(g_popupMenu, IDM_SYNC_NOW, MF_BYCOMMAND) != UINT(-1);
+    if (g_serviceMode && !present)
+        InsertMenuA(g_popupMenu, SeparatorPosition, MF_BYPOSITION | MF_STRING, IDM_SYNC_NOW, SyncNowLabel);
+    else if (!g_serviceMode && present)
+        DeleteMenu(g_popupMenu, IDM_SYNC_NOW, MF_BYCOMMAND);
+}
+
 void ShowPopupMenu(HWND window)
 {
+    RefreshServiceMode();
+    UpdateSyncNowItem();
     // The menu closes properly only if its owner is in the foreground.
     SetForegroundWindow(window);
     POINT cursor;
@@ -95,6 +114,9 @@ void OnCommand(HWND window, WORD command)
     case IDM_ABOUT:
         DialogBoxParamA(g_instance, MAKEINTRESOURCEA(IDD_ABOUT), window, AboutDialog, 0);
         break;
+    case IDM_SYNC_NOW:
+        ShowServiceSynchronisation(window);
+        break;
     }
 }
 
@@ -121,6 +143,7 @@ void AllowShellMessages(HWND window)
 
 void OnCreate(HWND window, const SYSTEMTIME& now)
 {
+    RefreshServiceMode();
     AllowShellMessages(window);
     UpdateTrayIcon(window, TrayAdd);
     SetTimer(window, IDT_MINUTE, MillisecondsToNextMinute(now), nullptr);
@@ -136,6 +159,12 @@ void OnDestroy(HWND window)
 }
 
 } // namespace
+
+bool RefreshServiceMode()
+{
+    g_serviceMode = ClockServiceInstalled();
+    return g_serviceMode;
+}
 
 bool SyncTickStartsAttempt(LONG* minutesSinceSync, bool connected, LONG syncInterval)
 {

@@ -18,6 +18,12 @@ extern HINSTANCE g_instance;
 extern HICON g_smallIcon;
 extern HMENU g_popupMenu;
 
+// Whether the clock service is installed: then it keeps the clock, and the
+// tray program shows and edits its settings. Checked anew at the start, when
+// a dialog opens and when the menu opens.
+extern bool g_serviceMode;
+bool RefreshServiceMode();
+
 // Registers the class of the main window; false if that fails.
 bool RegisterMainWindowClass(HICON icon);
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

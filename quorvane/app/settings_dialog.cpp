@@ -7,6 +7,9 @@
 #include "../res/resource.h"
 #include "announcer.h"
 #include "clock.h"
+#include "machine_settings.h"
+#include "machine_store.h"
+#include "main_window.h"
 #include "settings.h"
 #include "shortcut.h"
 #include "sync_attempt.h"
@@ -41,6 +44,16 @@ bool ReadNumber(HWND dialog, int id, bool isSigned, LONG low, LONG high, LONG* v
     return true;
 }
 
+// While the clock service is installed, the synchronisation settings of both
+// dialogs are the machine's: read when the settings dialog opens, edited in
+// memory, written once by its OK.
+struct MachineEdit {
+    bool active;
+    MachineSettings original;
+    MachineSettings values;
+};
+MachineEdit g_machine;
+
 // Radio buttons and the values they stand for; the last is the fallback.
 struct Choice {
     int id;
@@ -72,10 +85,18 @@ LONG CheckedChoice(HWND dialog, const Choice (&choices)[3])
 
 void InitSettingsDialog(HWND dialog)
 {
-    if (!EnableSystemTimePrivilege())
+    g_machine.active = RefreshServiceMode();
+    LONG sync = g_settings.Sync, interval = g_settings.SyncInterval;
+    if (g_machine.active) {
+        ReadMachineSettings(&g_machine.original);
+        g_machine.values = g_machine.original;
+        sync = g_machine.values.Sync;
+        interval = g_machine.values.SyncInterval;
+    } else if (!EnableSystemTimePrivilege()) {
         Enable(dialog, IDC_SYNC, false); // this user may not set the clock
-    CheckDlgButton(dialog, IDC_SYNC, g_settings.Sync ? BST_CHECKED : BST_UNCHECKED);
-    SetDlgItemInt(dialog, IDC_SYNC_INTERVAL, UINT(g_settings.SyncInterval), FALSE);
+    }
+    CheckDlgButton(dialog, IDC_SYNC, sync ? BST_CHECKED : BST_UNCHECKED);
+    SetDlgItemInt(dialog, IDC_SYNC_INTERVAL, UINT(interval), FALSE);
     SendDlgItemMessageA(dialog, IDC_SYNC_INTERVAL, EM_LIMITTEXT, 4, 0);
     if (!VoiceArchiveAvailable()) {
         Enable(dialog, IDC_VOICE_HOURLY, false);
@@ -110,14 +131,42 @@ void ApplyAutostart(HWND dialog)
     CoUninitialize();
 }
 
+bool SameMachineSettings(const MachineSettings& a, const MachineSettings& b)
+{
+    return lstrcmpA(a.Server, b.Server) == 0 && a.Sync == b.Sync && a.SyncInterval == b.SyncInterval
+        && a.MaxDelay == b.MaxDelay && a.Tolerance == b.Tolerance && a.TimeShift == b.TimeShift;
+}
+
+// Writes the machine values once, and only when they changed: an unchanged
+// OK asks nobody for administrator rights.
+bool ApplyMachineSettings(HWND dialog, bool sync, LONG interval)
+{
+    g_machine.values.Sync = sync ? 1 : 0;
+    g_machine.values.SyncInterval = interval;
+    if (SameMachineSettings(g_machine.values, g_machine.original))
+        return true;
+    if (!StoreMachineSettings(dialog, g_machine.values)) {
+        MessageBoxA(dialog, "時刻合わせの設定は変更されませんでした。", "Quorvane", MB_ICONEXCLAMATION);
+        return false;
+    }
+    g_machine.original = g_machine.values;
+    return true;
+}
+
 void OnSettingsOk(HWND dialog)
 {
     const bool sync = IsChecked(dialog, IDC_SYNC);
     LONG interval;
     if (!ReadNumber(dialog, IDC_SYNC_INTERVAL, false, 1, 1440, &interval))
         return;
-    g_settings.Sync = sync ? 1 : 0;
-    g_settings.SyncInterval = interval;
+    if (g_machine.active) {
+        // The dialog stays open with the values typed when they were not written.
+        if (!ApplyMachineSettings(dialog, sync, interval))
+            return;
+    } else {
+        g_settings.Sync = sync ? 1 : 0;
+        g_settings.SyncInterval = interval;
+    }
     g_settings.VoiceInterval = CheckedChoice(dialog, IntervalChoices);
     g_settings.VoiceVolume = CheckedChoice(dialog, VolumeChoices);
     ApplyAutostart(dialog);
@@ -171,7 +220,11 @@ void PutAdvancedValues(HWND dialog, const char* server, LONG maxDelay, LONG tole
 
 void InitAdvancedDialog(HWND dialog)
 {
-    PutAdvancedValues(dialog, g_settings.Server, g_settings.MaxDelay, g_settings.Tolerance, g_settings.TimeShift);
+    if (g_machine.active)
+        PutAdvancedValues(dialog, g_machine.values.Server, g_machine.values.MaxDelay, g_machine.values.Tolerance,
+                          g_machine.values.TimeShift);
+    else
+        PutAdvancedValues(dialog, g_settings.Server, g_settings.MaxDelay, g_settings.Tolerance, g_settings.TimeShift);
     SendDlgItemMessageA(dialog, IDC_MAX_DELAY, EM_LIMITTEXT, 4, 0);
     SendDlgItemMessageA(dialog, IDC_TOLERANCE, EM_LIMITTEXT, 4, 0);
     SendDlgItemMessageA(dialog, IDC_SHIFT, EM_LIMITTEXT, 5, 0);
@@ -197,10 +250,18 @@ void OnAdvancedOk(HWND dialog)
     values.timeShift = 0; // an unchecked shift is none, whatever the field holds
     if (!ReadServerAndLimits(dialog, &values) || (IsChecked(dialog, IDC_SHIFT_ON) && !ReadShift(dialog, &values.timeShift)))
         return;
-    lstrcpynA(g_settings.Server, values.server, ServerCapacity);
-    g_settings.MaxDelay = values.maxDelay;
-    g_settings.Tolerance = values.tolerance;
-    g_settings.TimeShift = values.timeShift;
+    if (g_machine.active) {
+        // Kept in memory until the settings dialog's OK writes them.
+        lstrcpynA(g_machine.values.Server, values.server, sizeof g_machine.values.Server);
+        g_machine.values.MaxDelay = values.maxDelay;
+        g_machine.values.Tolerance = values.tolerance;
+        g_machine.values.TimeShift = values.timeShift;
+    } else {
+        lstrcpynA(g_settings.Server, values.server, ServerCapacity);
+        g_settings.MaxDelay = values.maxDelay;
+        g_settings.Tolerance = values.tolerance;
+        g_settings.TimeShift = values.timeShift;
+    }
     EndDialog(dialog, IDOK);
 }
 

@@ -31,6 +31,7 @@
 #define IDM_EXIT 40001
 #define IDM_SETTINGS 40002
 #define IDM_ABOUT 40004
+#define IDM_SYNC_NOW 40005 // inserted at run time while the clock service is installed
 
 // Messages of the settings dialogs (string table).
 #define IDS_OUT_OF_RANGE 6

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "machine_values.h"
+
 #define MACHINE_KEY "SOFTWARE\\veskar\\quorvane"
 #define MACHINE_STATUS_KEY "SOFTWARE\\veskar\\quorvane\\Status"
 #define CLOCK_SERVICE_NAME "QuorvaneClock"
@@ -12,15 +14,6 @@
 // an interactive user.
 #define SERVICE_CONTROL_SYNC_NOW 128
 #define SERVICE_CONTROL_REREAD_SETTINGS 129
-
-struct MachineSettings {
-    char Server[256];  // at most 255 bytes and the NUL
-    LONG Sync;         // automatic synchronisation on (1) or off (0)
-    LONG SyncInterval; // minutes, 1 to 1440
-    LONG MaxDelay;     // ms, 1 to 1000
-    LONG Tolerance;    // ms, 0 to 1000
-    LONG TimeShift;    // s, -300 to 300
-};
 
 void DefaultMachineSettings(MachineSettings* settings);
 // Brings each value outside its range back to its default.

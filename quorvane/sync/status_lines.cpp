@@ -28,6 +28,17 @@ void WidenScrollExtent(HWND list, const char* line)
 
 } // namespace
 
+void AddStatusText(const char* text)
+{
+    HWND list = GetDlgItem(SyncProgressWindow(), IDC_STATUS_LIST);
+    if (!list)
+        return;
+    char line[StatusLineSize];
+    lstrcpynA(line, text, StatusLineSize);
+    SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
+    WidenScrollExtent(list, line);
+}
+
 void AddStatusLine(UINT id, ...)
 {
     char line[StatusLineSize];

@@ -7,3 +7,6 @@
 // 32-bit arguments that follow, to the list box of the current progress
 // window. Without a progress window the line is dropped.
 void AddStatusLine(UINT id, ...);
+
+// Appends a line that is already text (a line the clock service kept).
+void AddStatusText(const char* line);

@@ -11,6 +11,8 @@
 #include "resolver.h"
 #include "server_address.h"
 #include "server_kiss.h"
+#include "machine_settings.h"
+#include "service_link.h"
 #include "status_lines.h"
 
 namespace {
@@ -29,9 +31,11 @@ struct SyncAttempt {
     int resendCount;
     RequestLog sent; // the requests of this attempt, which alone may be answered
     bool winsockStarted;
+    ULONGLONG serviceAttempt; // the service's LastAttemptTime when it was asked
+    DWORD serviceAsked;       // tick count when it was asked
 };
 
-SyncAttempt g_attempt = {nullptr, {}, {}, nullptr, nullptr, INVALID_SOCKET, 0, {}, false};
+SyncAttempt g_attempt = {nullptr, {}, {}, nullptr, nullptr, INVALID_SOCKET, 0, {}, false, 0, 0};
 
 void CloseSyncSocket()
 {
@@ -49,6 +53,7 @@ void CloseSyncSocket()
 void StopAttemptActivity()
 {
     KillTimer(g_attempt.window, IDT_RETRY);
+    KillTimer(g_attempt.window, IDT_SERVICE_POLL);
     if (g_attempt.resolver) {
         ReleaseResolver(g_attempt.resolver); // the worker runs on and cleans up
         g_attempt.resolver = nullptr;
@@ -271,6 +276,27 @@ void OnSocket(WPARAM socket, LPARAM event)
     }
 }
 
+// The service's attempt shows once its LastAttemptTime has changed; 20 s
+// without a change count as no valid reply.
+void OnServicePoll()
+{
+    if (ReadServiceStatusTime("LastAttemptTime") != g_attempt.serviceAttempt) {
+        KillTimer(g_attempt.window, IDT_SERVICE_POLL);
+        const DWORD size = 64 * 260 + 2;
+        char* lines = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, size));
+        if (lines && ReadServiceLines(lines, size))
+            for (const char* line = lines; *line; line += lstrlenA(line) + 1)
+                AddStatusText(line);
+        if (lines)
+            HeapFree(GetProcessHeap(), 0, lines);
+        FinishAttempt();
+    } else if (GetTickCount() - g_attempt.serviceAsked >= SERVICE_WAIT_MS) {
+        KillTimer(g_attempt.window, IDT_SERVICE_POLL);
+        AddStatusLine(IDS_NO_VALID_REPLY);
+        FinishAttempt();
+    }
+}
+
 void OnDestroy()
 {
     StopAttemptActivity();
@@ -310,6 +336,8 @@ INT_PTR CALLBACK SyncProgressProc(HWND window, UINT message, WPARAM wParam, LPAR
     case WM_TIMER:
         if (wParam == IDT_RETRY)
             OnRetryTimer();
+        else if (wParam == IDT_SERVICE_POLL)
+            OnServicePoll();
         return TRUE;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)
@@ -332,24 +360,55 @@ HWND SyncProgressWindow()
     return g_attempt.window;
 }
 
-BOOL StartSyncAttempt(HWND owner, const SyncRequest* request, BOOL show)
+namespace {
+
+// The progress window for a new attempt: a hidden one is taken over, a new
+// one created; false while a visible one exists or none could be made.
+bool PrepareProgressWindow(HWND owner, BOOL show)
 {
     if (g_attempt.window) {
         // A visible test, running or ended, is never interrupted.
         if (IsWindowVisible(g_attempt.window))
-            return FALSE;
+            return false;
     } else {
         CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_SYNC_PROGRESS), owner, SyncProgressProc, 0);
         if (!g_attempt.window)
-            return FALSE; // Windows Sockets could not be started
+            return false; // Windows Sockets could not be started
     }
     if (show) {
-        // Only a visible test is activated, with its first control focused.
+        // Only a visible window is activated, with its first control focused.
         ShowWindow(g_attempt.window, SW_SHOW);
         HWND first = GetNextDlgTabItem(g_attempt.window, nullptr, FALSE);
         if (first)
             SendMessageA(g_attempt.window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(first), TRUE);
     }
+    return true;
+}
+
+} // namespace
+
+BOOL StartSyncAttempt(HWND owner, const SyncRequest* request, BOOL show)
+{
+    if (!PrepareProgressWindow(owner, show))
+        return FALSE;
     SendMessageA(g_attempt.window, WM_SYNC_START, 0, reinterpret_cast<LPARAM>(request));
+    return TRUE;
+}
+
+BOOL ShowServiceSynchronisation(HWND owner)
+{
+    if (!PrepareProgressWindow(owner, TRUE))
+        return FALSE;
+    SetDlgItemTextA(g_attempt.window, IDCANCEL, RunningLabel);
+    StopAttemptActivity(); // a hidden attempt of the tray's own is abandoned
+    g_attempt.serviceAttempt = ReadServiceStatusTime("LastAttemptTime");
+    g_attempt.serviceAsked = GetTickCount();
+    // A service that does not run or refuses the request: at once.
+    if (SendClockServiceControl(SERVICE_CONTROL_SYNC_NOW) != ERROR_SUCCESS) {
+        AddStatusLine(IDS_NET_INIT_FAILED);
+        FinishAttempt();
+        return TRUE;
+    }
+    SetTimer(g_attempt.window, IDT_SERVICE_POLL, SERVICE_POLL_MS, nullptr);
     return TRUE;
 }

@@ -11,8 +11,12 @@
 #define WM_SYNC_RESOLVED (WM_USER + 3) // wParam: resolver id; HIWORD(lParam): error
 #define WM_SYNC_SOCKET (WM_USER + 4)   // wParam: socket; LOWORD(lParam): event, HIWORD: error
 
-// The resend timer of the progress window.
+// The resend timer of the progress window, and the timer that watches the
+// clock service's status while the window shows the service's attempt.
 #define IDT_RETRY 1
+#define IDT_SERVICE_POLL 2
+#define SERVICE_POLL_MS 250
+#define SERVICE_WAIT_MS 20000
 #define RETRY_INTERVAL_MS 1000
 #define MAX_SENDS 5
 
@@ -21,6 +25,11 @@
 // while a visible progress window exists, and FALSE when no window could be
 // made. The request is copied before the call returns.
 BOOL StartSyncAttempt(HWND owner, const SyncRequest* request, BOOL show);
+
+// Asks the clock service to synchronise now and shows, in the visible
+// progress window, the lines of the attempt it makes. FALSE, changing
+// nothing, while a visible progress window exists.
+BOOL ShowServiceSynchronisation(HWND owner);
 
 // The progress window, or null while none exists.
 HWND SyncProgressWindow();

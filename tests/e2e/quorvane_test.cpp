@@ -572,10 +572,11 @@ namespace {
 // The clock service qvclock.exe, registered as Setup registers it and run by
 // Wine's service control manager (which runs it as the same administrator as
 // everything else and sets the clock only within half a second).
-class ClockServiceTest : public ::testing::Test {
+class ClockServiceTest : public QuorvaneTest {
 protected:
     void SetUp() override
     {
+        QuorvaneTest::SetUp();
         manager_ = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
         ASSERT_NE(manager_, nullptr);
         RemoveService();
@@ -592,6 +593,55 @@ protected:
         RemoveService();
         CloseServiceHandle(manager_);
         RegDeleteTreeA(HKEY_LOCAL_MACHINE, MachineKey);
+        QuorvaneTest::TearDown();
+    }
+
+    static std::string MachineString(const char* name)
+    {
+        char value[300] = {};
+        DWORD size = sizeof value;
+        RegGetValueA(HKEY_LOCAL_MACHINE, MachineKey, name, RRF_RT_REG_SZ, nullptr, value, &size);
+        return value;
+    }
+
+    static DWORD MachineDword(const char* name)
+    {
+        DWORD value = 0xDEADBEEF, size = 4;
+        RegGetValueA(HKEY_LOCAL_MACHINE, MachineKey, name, RRF_RT_REG_DWORD, nullptr, &value, &size);
+        return value;
+    }
+
+    // Chooses "今すぐ合わせる" from the tray menu, where it stands third, and
+    // returns the progress window.
+    HWND SyncNowFromMenu()
+    {
+        PostMessageA(main_, WmTrayNotify, 1, WM_RBUTTONDOWN);
+        HWND menu = nullptr;
+        EXPECT_TRUE(WaitFor([&] { return (menu = FindProcessWindow(process_.dwProcessId, "#32768")) != nullptr; }));
+        for (int i = 0; i < 3; ++i)
+            PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
+        PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
+        HWND window = nullptr;
+        EXPECT_TRUE(WaitFor([&] { return (window = FindDialog(process_.dwProcessId, StatusList)) != nullptr; }));
+        return window;
+    }
+
+    // Runs quorvane.exe /machine-settings with `arguments`; its exit code.
+    DWORD RunMachineSettings(const std::string& arguments)
+    {
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION copy = {};
+        std::string commandLine = "\"" + program_ + "\" /machine-settings " + arguments;
+        if (!CreateProcessA(program_.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &copy))
+            return 54321;
+        DWORD code = 12345;
+        if (WaitForSingleObject(copy.hProcess, 10000) == WAIT_OBJECT_0)
+            GetExitCodeProcess(copy.hProcess, &code);
+        CloseHandle(copy.hProcess);
+        CloseHandle(copy.hThread);
+        return code;
     }
 
     void RemoveService()
@@ -729,6 +779,96 @@ TEST_F(ClockServiceTest, SetsTheClockByItselfTakesOnlyItsTwoRequestsAndStopsAtOn
 }
 
 
+TEST_F(ClockServiceTest, TheTrayProgramShowsAndEditsTheServicesSettingsAndAsksItToSynchronise)
+{
+    SntpTestServer server;
+    ASSERT_TRUE(server.Start("127.0.0.1", SntpBehaviour::Answer));
+    server.SetOffsetMs(300);
+    WriteMachineSettings("127.0.0.1");
+    // The per-user values differ, so that the dialogs show whose they are.
+    SetString("Server", "127.0.0.3");
+    SetDword("SyncInterval", 45);
+    ASSERT_TRUE(StartServiceA(service_, 0, nullptr));
+    Start();
+
+    // The dialogs show and edit the machine's values; OK writes all six.
+    HWND settings = OpenDialog(Settings, SyncInterval);
+    ASSERT_NE(settings, nullptr);
+    EXPECT_TRUE(IsEnabled(settings, SyncBox));
+    EXPECT_TRUE(IsChecked(settings, SyncBox));
+    EXPECT_EQ(ControlText(GetDlgItem(settings, SyncInterval)), "30");
+    HWND advanced = OpenAdvanced(settings);
+    ASSERT_NE(advanced, nullptr);
+    EXPECT_EQ(ControlText(GetDlgItem(advanced, Server)), "127.0.0.1");
+    SetControlText(advanced, Server, "localhost");
+    SetControlText(advanced, Tolerance, "150");
+    CloseDialog(advanced, IDOK);
+    EXPECT_EQ(MachineString("Server"), "127.0.0.1"); // not before the settings' OK
+    CloseDialog(settings, IDOK);
+    EXPECT_EQ(MachineString("Server"), "localhost");
+    EXPECT_EQ(MachineDword("Tolerance"), 150u);
+    EXPECT_EQ(MachineDword("SyncInterval"), 30u);
+    EXPECT_EQ(MachineDword("MaxDelay"), 500u);
+    EXPECT_EQ(MachineDword("TimeShift"), 0u);
+    EXPECT_EQ(RegGetValueA(HKEY_LOCAL_MACHINE, MachineKey, "Sync", RRF_RT_REG_SZ, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+
+    // The service reads them (control 129) and asks the new server 10 s later.
+    ASSERT_TRUE(NextAttempt(0, 20000));
+    ASSERT_FALSE(LastLines().empty());
+    EXPECT_EQ(LastLines()[0], "サーバを検索しています… (localhost)");
+    EXPECT_EQ(LastResult(), 12309u);
+    const DWORD attempted = GetTickCount();
+
+    // The About box shows the service's last setting, in local time.
+    HWND about = OpenDialog(About, LastSync);
+    ASSERT_NE(about, nullptr);
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char expected[64];
+    wsprintfA(expected, "%04d-%02d-%02d ", now.wYear, now.wMonth, now.wDay);
+    const std::string line = ControlText(GetDlgItem(about, LastSync));
+    EXPECT_EQ(line.substr(0, 11), expected);
+    EXPECT_EQ(line.substr(19), " に時刻同期しました。");
+    CloseDialog(about, IDOK);
+
+    // The elevated copy's command line: bad values change nothing.
+    const std::string good = "6c6f63616c686f737400 00000001 0000001e 000001f4 00000064 00000000";
+    EXPECT_EQ(RunMachineSettings("6c6f63616c686f737400 00000001 00000000 000001f4 00000064 00000000"), 87u);
+    EXPECT_EQ(RunMachineSettings("zz 00000001"), 87u);
+    EXPECT_EQ(MachineDword("Tolerance"), 150u);
+    EXPECT_EQ(RunMachineSettings(good), 0u);
+    EXPECT_EQ(MachineDword("Tolerance"), 100u);
+
+    // "今すぐ合わせる", 15 s after the last attempt: the service's lines.
+    Sleep(std::max<long>(0, 15500 - long(GetTickCount() - attempted)));
+    HWND progress = SyncNowFromMenu();
+    ASSERT_NE(progress, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return ControlText(GetDlgItem(progress, IDCANCEL)) == "閉じる"; }, 15000));
+    std::vector<std::string> shown = ListBoxLines(GetDlgItem(progress, StatusList));
+    EXPECT_EQ(shown, LastLines());
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.back(), "時刻合わせに成功しました。");
+    CloseDialog(progress, IDCANCEL);
+
+    // With the service stopped: 12301 at once.
+    SERVICE_STATUS status;
+    ControlService(service_, SERVICE_CONTROL_STOP, &status);
+    ASSERT_TRUE(WaitFor([&] { return State(service_) == SERVICE_STOPPED; }, 5000));
+    progress = SyncNowFromMenu();
+    ASSERT_NE(progress, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return ControlText(GetDlgItem(progress, IDCANCEL)) == "閉じる"; }, 3000));
+    EXPECT_EQ(ListBoxLines(GetDlgItem(progress, StatusList)),
+              (std::vector<std::string>{"通信の初期化に失敗しました。"}));
+    CloseDialog(progress, IDCANCEL);
+    EXPECT_EQ(ExitProgram(), 0u);
+    // The per-user values stay the user's.
+    char userServer[64] = {};
+    DWORD size = sizeof userServer;
+    RegGetValueA(HKEY_CURRENT_USER, SettingsKey, "Server", RRF_RT_REG_SZ, nullptr, userServer, &size);
+    EXPECT_STREQ(userServer, "127.0.0.3");
+}
+
 // Not a test: shows quorvane's windows one after the other for
 // scripts/screenshots.sh, which takes a picture of each as it is announced.
 class Poser : public QuorvaneTest {
@@ -782,3 +922,4 @@ TEST_F(Poser, DISABLED_ForScreenshots)
 }
 
 } // namespace
+

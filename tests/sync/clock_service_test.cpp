@@ -1,6 +1,11 @@
-// The clock service's schedule, minute by minute.
+// The clock service's schedule, and the command line that carries its
+// settings to an elevated copy of quorvane.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <string>
+
+#include "machine_values.h"
 #include "service_schedule.h"
 
 namespace {
@@ -76,6 +81,52 @@ TEST(ServiceSchedule, AttemptsBackOffHonourKissCodesAndAnswerTheTwoControls)
     EXPECT_TRUE(ScheduleSyncNow(&schedule, T0, false)); // a user's request still runs
     ScheduleSettingsChanged(&schedule, T0 + M, true, 30, "a");
     EXPECT_EQ(ScheduleWait(&schedule, T0 + M), 10 * S);
+}
+
+TEST(MachineArguments, CarryAnyServerNameAsHexAndAcceptOnlyWhatTheDialogsAccept)
+{
+    MachineSettings settings = {"", 1, 30, 500, 200, -300};
+    // Spaces, quotes, a switch, and 表 (whose trail byte is 0x5C).
+    const char server[] = "a \"b\" /machine-settings \x95\x5c";
+    strcpy(settings.Server, server);
+    char arguments[600];
+    ASSERT_TRUE(EncodeMachineArguments(settings, arguments, sizeof arguments));
+    EXPECT_EQ(std::string(arguments).find_first_not_of("0123456789abcdef "), std::string::npos);
+    MachineSettings back = {};
+    ASSERT_TRUE(DecodeMachineArguments(arguments, &back));
+    EXPECT_STREQ(back.Server, server);
+    EXPECT_EQ(back.TimeShift, -300);
+    EXPECT_EQ(back.SyncInterval, 30);
+
+    // The longest server name fits; the buffer must hold it.
+    memset(settings.Server, 'x', 255);
+    settings.Server[255] = '\0';
+    ASSERT_TRUE(EncodeMachineArguments(settings, arguments, sizeof arguments));
+    EXPECT_TRUE(DecodeMachineArguments(arguments, &back));
+    EXPECT_FALSE(EncodeMachineArguments(settings, arguments, 100));
+
+    const std::string ok = "6100 00000001 0000001e 000001f4 000000c8 00000000";
+    ASSERT_TRUE(DecodeMachineArguments(ok.c_str(), &back));
+    const char* bad[] = {
+        "",                                                   // nothing
+        "6100 00000001 0000001e 000001f4 000000c8",           // a value missing
+        "6100 00000001 0000001e 000001f4 000000c8 00000000 00", // one too many
+        "61 00000001 0000001e 000001f4 000000c8 00000000",    // no final 00
+        "610000 00000001 0000001e 000001f4 000000c8 00000000", // a NUL inside
+        "6g00 00000001 0000001e 000001f4 000000c8 00000000",  // not hex
+        "6100 00000002 0000001e 000001f4 000000c8 00000000",  // Sync neither 0 nor 1
+        "6100 00000001 00000000 000001f4 000000c8 00000000",  // interval 0
+        "6100 00000001 000005a1 000001f4 000000c8 00000000",  // interval 1441
+        "6100 00000001 0000001e 00000000 000000c8 00000000",  // MaxDelay 0
+        "6100 00000001 0000001e 000001f4 000003e9 00000000",  // Tolerance 1001
+        "6100 00000001 0000001e 000001f4 000000c8 fffffed3",  // TimeShift -301
+        "6100 00000001 0000001e 000001f4 000000c8 0000012",   // 7 digits
+    };
+    for (const char* arguments : bad)
+        EXPECT_FALSE(DecodeMachineArguments(arguments, &back)) << arguments;
+    // A server of 256 bytes is too long.
+    std::string longServer(2 * 256, '7');
+    EXPECT_FALSE(DecodeMachineArguments((longServer + "00" + ok.substr(4)).c_str(), &back));
 }
 
 } // namespace
