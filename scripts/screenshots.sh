@@ -25,7 +25,8 @@ scripts/in-private-network.sh bash -c '
       h=${h%$'"'"'\r'"'"'}
       case "$name" in
         tray-tip) xdotool mousemove 1012 757; sleep 2; shoot "$name$3" 524 588 500 180 ;;
-        tray-menu) sleep 0.5; shoot "$name$3" 524 488 500 280 ;;
+        mouse-on-icon) xdotool mousemove 1012 757; sleep 0.5 ;;
+        tray-menu*) sleep 0.5; shoot "$name$3" 524 488 500 280 ;;
         *) shoot "$name$3" $((x - 8)) $((y - 8)) $((w + 16)) $((h + 16)) ;;
       esac
       touch "$QV_SHOT_DIR/$name.done"
@@ -38,9 +39,11 @@ scripts/in-private-network.sh bash -c '
   # Both programs at 144 DPI (150 %), where every text must still fit, then at 96.
   set_dpi 144
   pose build/win/tests/e2e/quorvane_e2e_tests.exe Poser.DISABLED_ForScreenshots -144dpi
+  pose build/win/tests/e2e/quorvane_e2e_tests.exe ServicePoser.DISABLED_ForScreenshots -144dpi
   pose build/win/tests/e2e/installer_e2e_tests.exe InstallerPoser.DISABLED_ForScreenshots -144dpi
   set_dpi 96
   pose build/win/tests/e2e/quorvane_e2e_tests.exe Poser.DISABLED_ForScreenshots ""
+  pose build/win/tests/e2e/quorvane_e2e_tests.exe ServicePoser.DISABLED_ForScreenshots ""
   pose build/win/tests/e2e/installer_e2e_tests.exe InstallerPoser.DISABLED_ForScreenshots ""
   scripts/wine-session.sh stop "$root"
 '

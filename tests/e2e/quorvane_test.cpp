@@ -921,5 +921,45 @@ TEST_F(Poser, DISABLED_ForScreenshots)
     EXPECT_EQ(ExitProgram(), 0u);
 }
 
-} // namespace
+class ServicePoser : public ClockServiceTest {
+};
 
+TEST_F(ServicePoser, DISABLED_ForScreenshots)
+{
+    if (!getenv("QV_SHOT_DIR"))
+        GTEST_SKIP();
+    SntpTestServer sntp;
+    ASSERT_TRUE(sntp.Start("127.0.0.1", SntpBehaviour::Answer));
+    sntp.SetOffsetMs(300);
+    WriteMachineSettings("127.0.0.1");
+    ASSERT_TRUE(StartServiceA(service_, 0, nullptr));
+    WithVoice();
+    Start();
+
+    PoseForScreenshot("mouse-on-icon", nullptr); // the menu opens where the mouse is
+    PostMessageA(main_, WmTrayNotify, 1, WM_RBUTTONDOWN);
+    HWND menu = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (menu = FindProcessWindow(process_.dwProcessId, "#32768")) != nullptr; }));
+    PoseForScreenshot("tray-menu-service", nullptr);
+    PostMessageA(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+    WaitFor([&] { return !IsWindowVisible(menu); });
+
+    // The service has made no attempt yet: it makes one at once.
+    HWND progress = SyncNowFromMenu();
+    ASSERT_TRUE(WaitFor([&] { return ControlText(GetDlgItem(progress, IDCANCEL)) == "閉じる"; }, 15000));
+    Sleep(300);
+    PoseForScreenshot("progress-window-service", progress);
+    CloseDialog(progress, IDCANCEL);
+
+    HWND settings = OpenDialog(Settings, SyncInterval);
+    Sleep(300);
+    PoseForScreenshot("settings-service", settings);
+    CloseDialog(settings, IDCANCEL);
+    HWND about = OpenDialog(About, LastSync);
+    Sleep(300);
+    PoseForScreenshot("about-service", about);
+    CloseDialog(about, IDOK);
+    EXPECT_EQ(ExitProgram(), 0u);
+}
+
+} // namespace
