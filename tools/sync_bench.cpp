@@ -2,8 +2,9 @@
 // SNTP server on 127.0.0.1 (scripts/bench-sync.sh starts one whose clock is
 // this machine's own): five tests and five synchronisations in the visible
 // progress window, reading the delay and error lines as the user sees them,
-// and five bare request/reply round trips of a plain WSAAsyncSelect loop as
-// the floor. The clock is never set: this program's clock setter only
+// five exchanges of the clock service (its own code, run here on the main
+// thread), and five bare request/reply round trips of a plain WSAAsyncSelect
+// loop as the floor. The clock is never set: this program's clock setter only
 // records the value it is given, with the clock at that moment.
 #include <winsock2.h>
 
@@ -15,6 +16,7 @@
 #include "clock.h"
 #include "ntp_time.h"
 #include "resource.h"
+#include "sntp_exchange.h"
 #include "status_texts.h"
 #include "sync_attempt.h"
 
@@ -92,6 +94,31 @@ bool RunAttempt(HWND owner, SyncMode mode, Worst* worst)
     return true;
 }
 
+// One exchange of the clock service, in Synchronise mode with tolerance 0.
+bool ServiceExchange(HANDLE stop, Worst* worst)
+{
+    MachineSettings settings = {"127.0.0.1", 1, 30, 1000, 0, 0};
+    const ExchangeResult result = RunSntpExchange(settings, stop);
+    if (!result.clockSet)
+        return false;
+    const double step = result.figures.stepMicroseconds / 1000.0;
+    if (getenv("QV_BENCH_EACH"))
+        printf("service: delay %.3f ms, error %.3f ms\n", result.figures.delayMicroseconds / 1000.0, step);
+    worst->Note(result.figures.delayMicroseconds / 1000.0, step < 0 ? -step : step);
+    return true;
+}
+
+// The worst magnitude among the clock settings from `first` on.
+double WorstSetting(size_t first)
+{
+    double worst = 0;
+    for (size_t i = first; i < g_setDifferences.size(); ++i) {
+        const double magnitude = g_setDifferences[i] < 0 ? -g_setDifferences[i] : g_setDifferences[i];
+        worst = magnitude > worst ? magnitude : worst;
+    }
+    return worst;
+}
+
 // One request and its reply, waited for with WSAAsyncSelect and GetMessage.
 bool BareRoundTrip(HWND owner, Worst* worst)
 {
@@ -162,23 +189,27 @@ int main()
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
 
-    Worst attempts, bare;
+    Worst attempts, service, bare;
     bool ok = true;
     for (int i = 0; i < Runs; ++i)
         ok = RunAttempt(owner, Test, &attempts) && ok;
     for (int i = 0; i < Runs; ++i)
         ok = RunAttempt(owner, Synchronise, &attempts) && ok;
-    for (double difference : g_setDifferences) {
-        const double magnitude = difference < 0 ? -difference : difference;
-        attempts.set = magnitude > attempts.set ? magnitude : attempts.set;
-    }
+    attempts.set = WorstSetting(0);
+    ok = ok && g_setDifferences.size() == size_t(Runs);
+    HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    for (int i = 0; i < Runs; ++i)
+        ok = ServiceExchange(stop, &service) && ok;
+    service.set = WorstSetting(size_t(Runs));
+    ok = ok && g_setDifferences.size() == size_t(2 * Runs);
     for (int i = 0; i < Runs; ++i)
         ok = BareRoundTrip(owner, &bare) && ok;
-    ok = ok && g_setDifferences.size() == size_t(Runs);
 
     printf("| against 127.0.0.1, %d runs each | worst delay | worst error | worst clock set vs server |\n", Runs);
     printf("|---|---|---|---|\n");
     printf("| quorvane's attempt (shown, ms) | %.3f | %.3f | %.3f |\n", attempts.delay, attempts.error, attempts.set);
+    printf("| the clock service's exchange (measured, ms) | %.3f | %.3f | %.3f |\n", service.delay, service.error,
+           service.set);
     printf("| bare WSAAsyncSelect round trip (floor, ms) | %.3f | %.3f | - |\n", bare.delay, bare.error);
     if (!ok)
         printf("some runs failed: is the SNTP server running on %s?\n", Server);
