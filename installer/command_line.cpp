@@ -106,6 +106,15 @@ bool ParseSetupCommand(const char* text, SetupCommand* command)
             p = next;
         } else if (StartsWithIgnoringCase(p, "/D=")) {
             return ReadRest(p + 3, command->destination, sizeof command->destination);
+        } else if (StartsWithIgnoringCase(p, "\"/D=")) {
+            // Quoted whole, as a shell that quotes every argument with a
+            // space passes it on.
+            if (!ReadRest(p + 4, command->destination, sizeof command->destination))
+                return false;
+            const size_t length = strlen(command->destination);
+            if (length > 0 && command->destination[length - 1] == '"')
+                command->destination[length - 1] = '\0';
+            return true;
         } else if (StartsWithIgnoringCase(p, "/DESKTOP") && EndsWord(p[8])) {
             command->desktop = true;
             p += 8;

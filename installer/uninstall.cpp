@@ -16,6 +16,28 @@ namespace {
 
 const char UninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 constexpr UINT_PTR StartTimer = 1;
+bool g_installerPending; // the installed installer goes at the next restart
+
+// Whether the folder (without "\") holds nothing but the installer that goes
+// at the next restart.
+bool OnlyPendingInstallerIn(const char* folder)
+{
+    char pattern[PathSize];
+    if (!g_installerPending || !CopyBounded(pattern, sizeof pattern, folder)
+        || !AppendBounded(pattern, sizeof pattern, "\\*.*"))
+        return false;
+    bool others = false;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    do {
+        others = others || (lstrcmpA(found.cFileName, ".") && lstrcmpA(found.cFileName, "..")
+                            && lstrcmpiA(found.cFileName, g_setup.installerName));
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return !others;
+}
 
 bool UninstallKeyPath(char* out, size_t size)
 {
@@ -57,6 +79,16 @@ bool DeleteFiles(bool* allDeleted)
         const EntryKind kind = LoadInstallEntry(n);
         if (kind != EntryKind::Destination)
             continue; // never removed, never installed, or outside the product's places
+        if (n == -1 && g_setup.silent && !DeleteFileA(g_setup.entry.target)
+            && GetFileAttributesA(g_setup.entry.target) != INVALID_FILE_ATTRIBUTES) {
+            // The silent request waits for this copy from the installed
+            // installer, which cannot go while it runs: it goes at the next
+            // restart, and the exit code says so.
+            DeleteAtRestart(g_setup.entry.target);
+            g_setup.restartNeeded = true;
+            g_installerPending = true;
+            continue;
+        }
         if (DeleteFileReported(g_setup.entry.target))
             continue;
         *allDeleted = false;
@@ -416,8 +448,12 @@ bool CleanFolderTree(char* folder)
     }
     folder[length - 1] = '\0';
     if (GetFileAttributesA(folder) != INVALID_FILE_ATTRIBUTES && !RemoveDirectoryA(folder)) {
-        ShowPathError(folder, " - ディレクトリの削除に失敗しました");
-        result = false;
+        if (OnlyPendingInstallerIn(folder)) {
+            DeleteAtRestart(folder); // empty by then: after the installer
+        } else {
+            ShowPathError(folder, " - ディレクトリの削除に失敗しました");
+            result = false;
+        }
     }
     folder[length - 1] = '\\';
     return result;

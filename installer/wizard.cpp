@@ -413,6 +413,7 @@ int RunSilentInstall(const char* destination, bool desktop)
         return ExitFailed;
     g_setup.startMenu = true;
     g_setup.desktop = desktop && g_setup.newShell;
+    SetCurrentDirectoryA(g_setup.sourceFolder); // the entries' sources are relative to it
     while (RunCopyStep(nullptr)) {
     }
     LogLine(g_setup.copyError ? "インストール中にエラーが発生しました。" : "インストールが完了しました。");

@@ -264,6 +264,7 @@ TEST(CommandLine, SilentModeOptionsAndTheUninstallCopysCommand)
         {"/S /LOG=\"C:\\a b\\" HYO ".log\" /D=C:\\Program Files\\" SO " Tools  ", SetupAction::Wizard, true, false,
          "C:\\Program Files\\" SO " Tools", "C:\\a b\\" HYO ".log", ""},
         {"/D=/S", SetupAction::Wizard, false, false, "/S", "", ""},
+        {"/S \"/D=C:\\a b\"", SetupAction::Wizard, true, false, "C:\\a b", "", ""},
         {"/SILENT /DESKTOPS", SetupAction::Wizard, false, false, "", "", ""},
         {"/r", SetupAction::UninstallRequest, false, false, "", "", ""},
         {"R", SetupAction::UninstallRequest, false, false, "", "", ""},
