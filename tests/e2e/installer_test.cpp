@@ -784,6 +784,11 @@ TEST_F(InstallerPoser, DISABLED_ForScreenshots)
     PostMessageA(browse, WM_COMMAND, IDCANCEL, 0);
     WaitFor([&] { return !IsWindow(browse); });
 
+    EXPECT_NE(TryDestination(sheet, "C:\\Program Files"), "");
+    Sleep(300);
+    Pose("installer-reserved", lastBox_);
+    Answer(IDOK);
+
     EXPECT_EQ(TryDestination(sheet, destination_), "");
     ASSERT_TRUE(WaitFor([&] { return FindDescendant(sheet, StartMenu) != nullptr; }));
     Sleep(300);
