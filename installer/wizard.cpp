@@ -258,8 +258,10 @@ void StartProduct(HWND page)
     ReadScriptValue("Install", "Open", open, sizeof open);
     if (!open[0])
         return;
-    if (elevated)
-        OpenThroughShell(ShellOpenTarget(open, full), g_setup.destination);
+    char systemDir[PathSize], wow64Dir[PathSize], real[PathSize];
+    SystemFolders(systemDir, wow64Dir);
+    if (elevated && RealSystemPath(ShellOpenTarget(open, full), systemDir, wow64Dir, real, sizeof real))
+        OpenThroughShell(real, g_setup.destination);
     else
         ShellExecuteA(page, "open", open, nullptr, nullptr, SW_SHOWNORMAL);
 }

@@ -189,6 +189,16 @@ protected:
     {
         RemoveTree(destination_.substr(0, destination_.size() - 1));
         RegDeleteTreeA(HKEY_LOCAL_MACHINE, (std::string(UninstallKey) + Title).c_str());
+        // A registry link is deleted as itself, never through what it names.
+        HKEY link;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\QvTest\\Linked\\Link", REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS,
+                          &link) == ERROR_SUCCESS) {
+            using DeleteKey = LONG(WINAPI*)(HANDLE);
+            if (auto deleteKey = reinterpret_cast<DeleteKey>(
+                    reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDeleteKey"))))
+                deleteKey(link);
+            RegCloseKey(link);
+        }
         RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\QvTest");
         RemoveTree(ShellFolder("Programs") + "\\" + Title);
         DeleteFileA((ShellFolder("Startup") + "\\" + Title + ".lnk").c_str());
