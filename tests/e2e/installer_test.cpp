@@ -753,7 +753,12 @@ TEST_F(InstallerTest, BeforeWindows4ItUsesProgramManager)
     // Program Manager made the group with the product's item.
     const std::string group = ShellFolder("Programs") + "\\" + Title;
     EXPECT_TRUE(WaitFor([&] { return Exists(group + "\\" + Title + ".lnk"); }));
-    PostMessageA(FindWindowA(nullptr, Title), WM_CLOSE, 0, 0); // the group window Program Manager opened
+    // The group window Program Manager opens, which may come after the
+    // link: left open, its Explorer would outlive the test.
+    HWND groupWindow = nullptr;
+    EXPECT_TRUE(WaitFor([&] { return (groupWindow = FindWindowA("ExplorerWClass", Title)) != nullptr; }));
+    PostMessageA(groupWindow, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(WaitFor([&] { return !IsWindow(groupWindow); }));
     // The old version is a compatibility setting; the token is elevated
     // all the same (as always under Wine): Finish still has the shell start
     // the product, never the elevated Setup itself.
