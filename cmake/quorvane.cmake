@@ -17,9 +17,12 @@ if(QV_FLAVOUR STREQUAL "win")
 
   # Size-optimised product code without exceptions or RTTI; tests keep the
   # defaults that GoogleTest expects.
+  # No unwind tables either: without exceptions nothing reads them. Both
+  # programs tell Windows that they are terminal-server aware (no
+  # compatibility shims for their Windows folder and INI files).
   function(qv_product_target target)
-    target_compile_options(${target} PRIVATE -Os -fno-exceptions -fno-rtti)
-    target_link_options(${target} PRIVATE -s)
+    target_compile_options(${target} PRIVATE -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables)
+    target_link_options(${target} PRIVATE -s -Wl,--tsaware)
   endfunction()
 else()
   add_compile_options(-Wall -Wextra -g)

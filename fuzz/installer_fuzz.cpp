@@ -1,11 +1,12 @@
-// Arbitrary script values and paths through the entry parsing, the
-// double-byte routines and the WININIT rewrite. Besides the sanitizers'
+// Arbitrary script values, paths and command lines through the entry and
+// command-line parsing, the double-byte routines and the WININIT rewrite. Besides the sanitizers'
 // checks: results always fit their buffers and are always terminated, and
 // the Rename section always ends with the new line.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
+#include "command_line.h"
 #include "dbcs_path.h"
 #include "script_rules.h"
 #include "wininit.h"
@@ -47,6 +48,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const char* keyPath = nullptr;
     if (ParseRegValue(value, &keyPath) != RegRoot::None)
         Check(keyPath && *keyPath);
+
+    SetupCommand command;
+    if (ParseSetupCommand(value, &command))
+        Check(strlen(command.destination) < PathSize && strlen(command.log) < PathSize
+              && strlen(command.path) < PathSize);
+    const char* places[] = {value, ""};
+    IsReservedDestination(value, value, places, 2);
+    char real[PathSize];
+    if (RealSystemPath(value, "C:\\WINDOWS\\SYSTEM32", "C:\\WINDOWS\\SysWOW64", real, sizeof real))
+        Check(strlen(real) < sizeof real);
 
     char path[PathSize];
     if (CopyBounded(path, sizeof path, value)) {

@@ -114,22 +114,27 @@ bool CopyEntry()
     }
 }
 
-void RunCopyStep(HWND page)
+bool RunCopyStep(HWND page)
 {
     const int last = g_setup.installCount + 3;
     const int step = g_setup.copyStep;
     if (step == 0) {
         SendDlgItemMessageA(page, IDC_COPY_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, last));
-        CreateFolderPath(g_setup.destination);
+        CreateFolderPath(g_setup.destination, true);
     } else if (step < last) {
         if (!CopyNumberedEntry(step - 2))
             g_setup.copyError = true;
     } else {
         MakeShortcutsAndRegister();
+        g_setup.copyDone = true;
     }
+    if (!page)
+        return ++g_setup.copyStep <= last;
     SendDlgItemMessageA(page, IDC_COPY_PROGRESS, PBM_DELTAPOS, 1, 0);
-    if (++g_setup.copyStep > last)
+    if (++g_setup.copyStep > last) {
         ShowOutcome(page);
-    else
-        PostMessageA(page, WM_COMMAND, CopyStepCommand, 0);
+        return false;
+    }
+    PostMessageA(page, WM_COMMAND, CopyStepCommand, 0);
+    return true;
 }

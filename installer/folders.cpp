@@ -14,7 +14,7 @@ bool IsDriveRoot(const char* path)
 
 } // namespace
 
-bool CreateFolderLevel(char* path)
+bool CreateFolderLevel(char* path, bool protect)
 {
     if (IsDriveRoot(path))
         return true;
@@ -31,7 +31,7 @@ bool CreateFolderLevel(char* path)
         if (!created)
             ShowPathError(path, " - 同じ名前のファイルが既に存在するのでフォルダが作成できません。");
     } else {
-        created = CreateDirectoryA(path, nullptr) != FALSE;
+        created = protect ? CreateProductFolder(path) : CreateDirectoryA(path, nullptr) != FALSE;
         if (!created)
             ShowPathError(path, " のフォルダ作成に失敗しました。");
     }
@@ -39,19 +39,87 @@ bool CreateFolderLevel(char* path)
     return created;
 }
 
-bool CreateFolderPath(char* path)
+bool CreateFolderPath(char* path, bool protect)
 {
     if (!(path[0] && path[1] == ':' && path[2] == '\\'))
-        return CreateFolderLevel(path); // no drive: one level, relative
+        return CreateFolderLevel(path, protect); // no drive: one level, relative
     for (char* separator = FindCharDbcs(path + 3, '\\'); separator; separator = FindCharDbcs(separator + 1, '\\')) {
         const char kept = separator[1];
         separator[1] = '\0';
-        const bool created = CreateFolderLevel(path);
+        const bool created = CreateFolderLevel(path, protect);
         separator[1] = kept;
         if (!created)
             return false;
     }
     return true;
+}
+
+namespace {
+
+// The full path in its long form, as far as it exists: "C:\PROGRA~1\..\x"
+// is "C:\x", "C:\WINDOW~1\new" is "C:\Windows\new".
+bool FullLongPath(const char* path, char* out)
+{
+    char full[PathSize];
+    const DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
+    if (length == 0 || length >= sizeof full || !CopyBounded(out, PathSize, full))
+        return false;
+    auto getLongPath = FindFunction<DWORD(WINAPI*)(LPCSTR, LPSTR, DWORD)>(GetModuleHandleA("kernel32.dll"),
+                                                                         "GetLongPathNameA");
+    for (size_t cut = length; getLongPath && cut > 3;) {
+        char head[PathSize], longHead[PathSize];
+        memcpy(head, full, cut);
+        head[cut] = '\0';
+        const DWORD longLength = getLongPath(head, longHead, sizeof longHead);
+        if (longLength > 0 && longLength < sizeof longHead)
+            return CopyBounded(out, PathSize, longHead) && AppendBounded(out, PathSize, full + cut);
+        do // back to the "\" before the last name
+            --cut;
+        while (cut > 3 && !(full[cut] == '\\' && !IsTrailByteAt(full, cut)));
+    }
+    return true;
+}
+
+} // namespace
+
+bool IsReservedFolder(const char* folder)
+{
+    char path[PathSize], windowsDir[PathSize];
+    if (!FullLongPath(folder, path))
+        return true; // nothing known about it: never a product's folder
+    const UINT windowsLength = GetWindowsDirectoryA(windowsDir, sizeof windowsDir);
+    if (windowsLength == 0 || windowsLength >= sizeof windowsDir)
+        windowsDir[0] = '\0';
+    static const int shellFolders[] = {
+        0x26, 0x2a, 0x2b, 0x2c, // Program Files and Common Files, also the 32-bit ones
+        0x28, 0x10, 0x05,       // the user's profile, Desktop and Documents
+        0x19, 0x2e,             // the Desktop and Documents of all users
+    };
+    static const char* const variables[] = {"ProgramW6432", "CommonProgramW6432", "ProgramFiles", "ProgramFiles(x86)",
+                                            "CommonProgramFiles", "CommonProgramFiles(x86)", "USERPROFILE"};
+    constexpr int Count = sizeof shellFolders / sizeof *shellFolders + sizeof variables / sizeof *variables + 2;
+    char places[Count][PathSize];
+    const char* list[Count];
+    int n = 0;
+    SystemFolders(places[0], places[1]);
+    n = 2;
+    auto getFolderPath = FindFunction<HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPSTR)>(
+        GetModuleHandleA("shell32.dll"), "SHGetFolderPathA");
+    for (int id : shellFolders) {
+        places[n][0] = '\0';
+        if (getFolderPath && getFolderPath(nullptr, id, nullptr, 0, places[n]) != S_OK)
+            places[n][0] = '\0';
+        ++n;
+    }
+    for (const char* name : variables) {
+        const DWORD length = GetEnvironmentVariableA(name, places[n], PathSize);
+        if (length == 0 || length >= PathSize)
+            places[n][0] = '\0';
+        ++n;
+    }
+    for (int i = 0; i < n; ++i)
+        list[i] = places[i];
+    return IsReservedDestination(path, windowsDir, list, n);
 }
 
 bool DeleteFileReported(const char* path)

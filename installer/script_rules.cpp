@@ -60,6 +60,29 @@ bool IsDotStep(const char* begin, const char* end)
     return dots >= 2;
 }
 
+// Whether a path under the Windows folder starts in one of its folders of
+// system files; Windows drops trailing dots and spaces of a name.
+bool IsSystemFolderPath(const char* path)
+{
+    const char* end = path;
+    while (*end && *end != '\\' && *end != '/')
+        end += CharLength(end);
+    while (end > path && (end[-1] == '.' || end[-1] == ' '))
+        --end;
+    char first[16];
+    const size_t length = size_t(end - path);
+    if (length >= sizeof first)
+        return false;
+    memcpy(first, path, length);
+    first[length] = '\0';
+    static const char* const systemFolders[] = {"System32", "SysWOW64", "Sysnative", "WinSxS"};
+    for (const char* name : systemFolders) {
+        if (EqualsIgnoringCase(first, name))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 bool IsContainedPath(const char* path)
@@ -112,22 +135,53 @@ bool IsFolderName(const char* folder)
     }
 }
 
-bool RealCopyPath(const char* ownPath, const char* systemDir, const char* wow64Dir, char* out, size_t size)
+namespace {
+
+// Whether `path` is `folder` itself or below it (`below`), or exactly it;
+// letters compare without regard to case, a trailing "\" does not count.
+bool IsAtOrBelow(const char* path, const char* folder, bool below)
 {
-    const char* name = ownPath;
-    for (const char* p = FindCharDbcs(ownPath, '\\'); p; p = FindCharDbcs(p + 1, '\\'))
-        name = p + 1;
-    char folder[PathSize];
-    const size_t folderLength = size_t(name - ownPath);
-    if (!wow64Dir[0] || folderLength == 0 || folderLength >= sizeof folder)
-        return CopyBounded(out, size, ownPath);
-    memcpy(folder, ownPath, folderLength - 1); // without its "\"
-    folder[folderLength - 1] = '\0';
-    if (!EqualsIgnoringCase(folder, systemDir))
-        return CopyBounded(out, size, ownPath);
-    char path[PathSize];
-    return CopyBounded(path, sizeof path, wow64Dir) && EnsureTrailingBackslash(path, sizeof path)
-        && AppendBounded(path, sizeof path, name) && CopyBounded(out, size, path);
+    char head[PathSize];
+    size_t length = strlen(folder);
+    if (length > 0 && folder[length - 1] == '\\' && !IsTrailByteAt(folder, length - 1))
+        --length; // without its "\"
+    const size_t pathLength = strlen(path);
+    if (length == 0 || length >= sizeof head || pathLength < length)
+        return false;
+    memcpy(head, path, length);
+    head[length] = '\0';
+    char folderHead[PathSize];
+    memcpy(folderHead, folder, length);
+    folderHead[length] = '\0';
+    if (IsTrailByteAt(path, length) || !EqualsIgnoringCase(head, folderHead))
+        return false;
+    const char rest = path[length];
+    return rest == '\0' || (rest == '\\' && (path[length + 1] == '\0' || below));
+}
+
+} // namespace
+
+bool RealSystemPath(const char* path, const char* systemDir, const char* wow64Dir, char* out, size_t size)
+{
+    if (!wow64Dir[0] || !IsAtOrBelow(path, systemDir, true))
+        return CopyBounded(out, size, path);
+    size_t length = strlen(systemDir);
+    if (systemDir[length - 1] == '\\')
+        --length;
+    char real[PathSize];
+    return CopyBounded(real, sizeof real, wow64Dir) && AppendBounded(real, sizeof real, path + length)
+        && CopyBounded(out, size, real);
+}
+
+bool IsReservedDestination(const char* destination, const char* windowsDir, const char* const* places, int count)
+{
+    if (windowsDir[0] && IsAtOrBelow(destination, windowsDir, true))
+        return true;
+    for (int i = 0; i < count; ++i) {
+        if (places[i][0] && IsAtOrBelow(destination, places[i], false))
+            return true;
+    }
+    return false;
 }
 
 void PreviousDestination(const char* uninstallString, char* destination, size_t size)
@@ -176,6 +230,12 @@ EntryKind ParseInstallEntry(const char* value, const char* destination, const ch
             folder = windows ? windowsDir : systemDir;
             kind = windows ? EntryKind::Destination : EntryKind::System;
             tail += 2;
+            // System files are shared and kept at uninstall: they go
+            // through "s!", never as a Windows-folder file that is deleted.
+            if (windows && IsSystemFolderPath(tail)) {
+                entry->target[0] = '\0';
+                return EntryKind::Outside;
+            }
         }
     }
     if (!IsContainedPath(tail)) {
@@ -215,21 +275,84 @@ GroupKind ParseGroupEntry(const char* value, const char* destination, char* capt
 
 namespace {
 
-// The number of non-empty key names in a registry path.
-int KeyLevels(const char* path)
+constexpr size_t KeyNameSize = 256;
+
+// The first `max` non-empty key names of a registry path into `names`;
+// returns how many names the path has in all. A name too long for its
+// buffer is kept cut: it matches none of the short names compared below.
+int KeyNames(const char* path, char (*names)[KeyNameSize], int max)
 {
     int levels = 0;
-    bool inName = false;
-    for (const char* p = path; *p; p += CharLength(p)) {
-        const bool separator = *p == '\\';
-        if (!separator && !inName)
-            ++levels;
-        inName = !separator;
+    size_t length = 0;
+    for (const char* p = path;; p += CharLength(p)) {
+        if (*p && *p != '\\') {
+            if (length == 0)
+                ++levels;
+            if (levels <= max && length + CharLength(p) < KeyNameSize) {
+                memcpy(names[levels - 1] + length, p, CharLength(p));
+                names[levels - 1][length + CharLength(p)] = '\0';
+            }
+            length += CharLength(p);
+            continue;
+        }
+        length = 0;
+        if (!*p)
+            return levels;
     }
-    return levels;
+}
+
+bool IsOneOf(const char* name, const char* const* list, size_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        if (EqualsIgnoringCase(name, list[i]))
+            return true;
+    }
+    return false;
+}
+
+// A key of the class registry, given by its first name and its depth.
+bool IsDeletableClassKey(const char* first, int levels)
+{
+    // What every program and Windows itself registers into: the container,
+    // never a product's own entry in it (CLSID\{its class}).
+    static const char* const containers[] = {"*", "AllFilesystemObjects", "AppID", "Applications", "CLSID",
+                                             "Directory", "Drive", "Folder", "Interface", "SystemFileAssociations",
+                                             "TypeLib"};
+    // The file types of Windows, down to their verbs: deleting any part
+    // would stop programs or scripts from starting.
+    static const char* const windowsTypes[] = {
+        ".exe", ".com", ".bat", ".cmd", ".lnk", ".pif", ".scr", ".dll", ".sys", ".msi", ".txt", ".vbs", ".js",
+        ".ps1", "exefile", "comfile", "batfile", "cmdfile", "lnkfile", "piffile", "scrfile", "dllfile", "sysfile",
+        "txtfile", "VBSFile", "JSFile", "Msi.Package", "Wow6432Node"};
+    if (levels < 1 || IsOneOf(first, windowsTypes, sizeof windowsTypes / sizeof *windowsTypes))
+        return false;
+    return levels > 1 || !IsOneOf(first, containers, sizeof containers / sizeof *containers);
 }
 
 } // namespace
+
+bool IsDeletableKey(RegRoot root, const char* keyPath)
+{
+    char names[3][KeyNameSize] = {};
+    const int levels = KeyNames(keyPath, names, 3);
+    if (root == RegRoot::ClassesRoot)
+        return IsDeletableClassKey(names[0], levels);
+    if (root != RegRoot::CurrentUser && root != RegRoot::LocalMachine)
+        return false;
+    // A root with one key names a branch that many programs share.
+    if (levels < 2 || EqualsIgnoringCase(names[0], "SYSTEM"))
+        return false;
+    if (!EqualsIgnoringCase(names[0], "SOFTWARE"))
+        return true;
+    // Windows' own settings, the 32-bit view of all of SOFTWARE, the
+    // administrators' policies and the registrations other programs read.
+    static const char* const shared[] = {"Microsoft", "Wow6432Node", "Policies", "Clients", "RegisteredApplications"};
+    if (IsOneOf(names[1], shared, sizeof shared / sizeof *shared))
+        return false;
+    if (EqualsIgnoringCase(names[1], "Classes"))
+        return IsDeletableClassKey(names[2], levels - 2);
+    return true;
+}
 
 RegRoot ParseRegValue(const char* value, const char** keyPath)
 {
@@ -241,14 +364,12 @@ RegRoot ParseRegValue(const char* value, const char** keyPath)
                  {"HKEY_CLASSES_ROOT", RegRoot::ClassesRoot}};
     for (const auto& candidate : roots) {
         const size_t length = strlen(candidate.name);
-        if (strncmp(value, candidate.name, length) != 0)
+        // The root name exactly, then "\": "HKEY_CURRENT_USERX\Software\Foo"
+        // is no value of a known root.
+        if (strncmp(value, candidate.name, length) != 0 || value[length] != '\\')
             continue;
-        const char* path = value + length;
-        if (*path)
-            ++path; // the separator, whatever it is
-        // A root alone, or a root and one key, names a branch that many
-        // programs share: never delete that.
-        if (KeyLevels(path) < 2)
+        const char* path = value + length + 1;
+        if (!IsDeletableKey(candidate.root, path))
             return RegRoot::None;
         *keyPath = path;
         return candidate.root;

@@ -34,10 +34,25 @@ bool IsPlainName(const char* name);
 // by "\\", each a plain name, so none is "." or "..", and none is empty.
 bool IsFolderName(const char* folder);
 
-// Where the uninstall copy really is. A 32-bit program on 64-bit Windows that
-// names the System folder reaches SysWOW64 (`wow64Dir`, empty elsewhere): a
-// copy started from the System folder lies there, under its own name.
-bool RealCopyPath(const char* ownPath, const char* systemDir, const char* wow64Dir, char* out, size_t size);
+// Where a file of the System folder really is. A 32-bit program on 64-bit
+// Windows that names the System folder reaches SysWOW64 (`wow64Dir`, empty
+// elsewhere): what it hands to a 64-bit process (Explorer, Windows at
+// restart) must name that place. Any other path is copied as it is.
+bool RealSystemPath(const char* path, const char* systemDir, const char* wow64Dir, char* out, size_t size);
+
+// Folders that are no product's own: a destination there would mix the
+// product with Windows or with the user's files, and the uninstaller would
+// sweep them. `windowsDir` refuses itself and everything below it; each of
+// `places` (empty ones are skipped) refuses itself only. All paths are full
+// and long; a trailing "\" and the case of letters do not matter.
+bool IsReservedDestination(const char* destination, const char* windowsDir, const char* const* places, int count);
+
+// The protection of a folder that Setup creates for a product, as in
+// Program Files: SYSTEM and Administrators full control, Users read and
+// execute, inherited by everything in it, nothing from the parent. Only
+// administrators can then replace the program or the script that the
+// elevated uninstaller trusts.
+constexpr char ProductFolderSddl[] = "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
 
 // The folder of a registered uninstaller, from its UninstallString, quoted
 // ("C:\A\X.EXE" /r) or not (C:\A\X.EXE /r), into `destination`.
@@ -73,8 +88,18 @@ GroupKind ParseGroupEntry(const char* value, const char* destination, char* capt
 
 enum class RegRoot { None, CurrentUser, LocalMachine, ClassesRoot };
 
-// The root and key path of a "Reg" value. None for an unknown root, and for
-// a value that names a root alone or a root and one key under it
-// (HKEY_CURRENT_USER\Software): deleting that would empty a whole branch
-// that many programs share.
+// Whether a program may delete the key `keyPath` (and everything below it)
+// of `root`. Refused: a root alone; under HKEY_LOCAL_MACHINE and
+// HKEY_CURRENT_USER a root with one key, and anything at or below
+// SOFTWARE\Microsoft, SOFTWARE\Wow6432Node, SOFTWARE\Policies,
+// SOFTWARE\Clients, SOFTWARE\RegisteredApplications, SOFTWARE\Classes itself
+// and SYSTEM; in the class registry (HKEY_CLASSES_ROOT, or SOFTWARE\Classes)
+// the shared containers themselves (CLSID, AppID, Interface, ...) and
+// everything of the file types that Windows owns (.exe, exefile, ...).
+// Key names compare without regard to case; empty names ("a\\b", a trailing
+// "\") do not count.
+bool IsDeletableKey(RegRoot root, const char* keyPath);
+
+// The root and key path of a "Reg" value: a root name followed by exactly
+// one "\", then a key that IsDeletableKey allows. None otherwise.
 RegRoot ParseRegValue(const char* value, const char** keyPath);

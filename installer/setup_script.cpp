@@ -1,6 +1,8 @@
 #include <cstring>
 
+#include "command_line.h"
 #include "dbcs_path.h"
+#include "messages.h"
 #include "setup_state.h"
 
 SetupState g_setup;
@@ -73,7 +75,7 @@ bool CountEntries()
 
 void ShowBrokenScript()
 {
-    MessageBoxA(nullptr, "設定ファイルが壊れているか、または見つかりません。", nullptr, MB_ICONHAND | MB_OK);
+    Tell(nullptr, "設定ファイルが壊れているか、または見つかりません。", nullptr, MB_ICONHAND | MB_OK);
 }
 
 void ReadScriptValue(const char* section, const char* key, char* out, DWORD size)
@@ -138,5 +140,24 @@ void ShowPathError(const char* path, const char* message)
     char text[PathSize + 256];
     lstrcpynA(text, path, PathSize);
     lstrcpynA(text + lstrlenA(text), message, 256);
-    MessageBoxA(g_setup.messageOwner, text, nullptr, MB_ICONHAND | MB_OK);
+    Tell(g_setup.messageOwner, text, nullptr, MB_ICONHAND | MB_OK);
+}
+
+void SystemFolders(char* systemDir, char* wow64Dir)
+{
+    const UINT length = GetSystemDirectoryA(systemDir, PathSize);
+    if (length == 0 || length >= PathSize)
+        systemDir[0] = '\0';
+    auto getWow64Directory = FindFunction<UINT(WINAPI*)(LPSTR, UINT)>(GetModuleHandleA("kernel32.dll"),
+                                                                       "GetSystemWow64DirectoryA");
+    const UINT wow64Length = getWow64Directory ? getWow64Directory(wow64Dir, PathSize) : 0;
+    if (wow64Length == 0 || wow64Length >= PathSize)
+        wow64Dir[0] = '\0';
+}
+
+int OutcomeExitCode(bool succeeded)
+{
+    if (!succeeded)
+        return ExitFailed;
+    return g_setup.restartNeeded ? ExitRestartNeeded : ExitSuccess;
 }

@@ -30,6 +30,10 @@ struct SetupState {
     int copyStep;
     bool copyError;
     unsigned long long copiedBytes;  // what the copy phase wrote, for the list of installed programs
+    bool copyDone;                   // the copy phase ran to its end
+    bool restartNeeded;              // a file of the product changes only at the next restart
+    bool silent;                     // "/S": no window; messages go to the log
+    char logPath[PathSize];          // "/LOG=": the full path of the log, or empty
 };
 
 extern SetupState g_setup;
@@ -47,12 +51,20 @@ EntryKind LoadInstallEntry(int n);
 // Fills g_setup.caption and g_setup.groupTarget for shortcut entry n.
 GroupKind LoadGroupEntry(int n);
 
+// The System folder and, for a 32-bit program on 64-bit Windows, the real
+// place of what it sees there (SysWOW64; empty elsewhere).
+void SystemFolders(char* systemDir, char* wow64Dir);
+
 // A function of a loaded DLL, or nullptr where this Windows lacks it.
 template <typename Function> Function FindFunction(HMODULE module, const char* name)
 {
     FARPROC function = module ? GetProcAddress(module, name) : nullptr;
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(function));
 }
+
+// The exit code of a run that got to its end: success, success with a
+// restart to come, or failure.
+int OutcomeExitCode(bool succeeded);
 
 // A message box owned by the message owner: `path` followed by `message`,
 // the system's default caption, the error icon.

@@ -16,20 +16,33 @@ const char* const PlaceNames[] = {"Programs", "Desktop", "Startup"};
 DWORD g_ddeInstance;
 HCONV g_conversation;
 
-// The folder of a place, ending "\"; false when the shell does not name one.
+// The folder of a place, ending "\"; false when the shell does not name
+// one. A REG_EXPAND_SZ value may hold %USERPROFILE% and the like; only an
+// absolute path ("C:\..." or "\\server\...") names a folder, anything else
+// would put the links wherever the current folder is.
 bool PlaceFolder(ShortcutPlace place, char* folder)
 {
     HKEY key;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, ShellFoldersKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
         return false;
+    char value[PathSize];
     DWORD size = PathSize - 1;
     DWORD type;
-    const LONG result = RegQueryValueExA(key, PlaceNames[place], nullptr, &type, reinterpret_cast<BYTE*>(folder), &size);
+    const LONG result = RegQueryValueExA(key, PlaceNames[place], nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
     RegCloseKey(key);
-    if (result != ERROR_SUCCESS || type != REG_SZ || size <= 1)
+    if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) || size <= 1)
         return false;
-    folder[size] = '\0';
-    return EnsureTrailingBackslash(folder, PathSize);
+    value[size] = '\0';
+    if (type == REG_EXPAND_SZ) {
+        const DWORD length = ExpandEnvironmentStringsA(value, folder, PathSize);
+        if (length == 0 || length > PathSize)
+            return false;
+    } else {
+        lstrcpynA(folder, value, PathSize);
+    }
+    const bool absolute = (folder[0] && folder[1] == ':' && folder[2] == '\\')
+        || (folder[0] == '\\' && folder[1] == '\\');
+    return absolute && EnsureTrailingBackslash(folder, PathSize);
 }
 
 // The items of a place: the shortcut entries for Programs when the script

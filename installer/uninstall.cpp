@@ -2,8 +2,10 @@
 
 #include <cstring>
 
+#include "command_line.h"
 #include "dbcs_path.h"
 #include "folders.h"
+#include "messages.h"
 #include "resource.h"
 #include "restart_delete.h"
 #include "setup_state.h"
@@ -14,6 +16,28 @@ namespace {
 
 const char UninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 constexpr UINT_PTR StartTimer = 1;
+bool g_installerPending; // the installed installer goes at the next restart
+
+// Whether the folder (without "\") holds nothing but the installer that goes
+// at the next restart.
+bool OnlyPendingInstallerIn(const char* folder)
+{
+    char pattern[PathSize];
+    if (!g_installerPending || !CopyBounded(pattern, sizeof pattern, folder)
+        || !AppendBounded(pattern, sizeof pattern, "\\*.*"))
+        return false;
+    bool others = false;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    do {
+        others = others || (lstrcmpA(found.cFileName, ".") && lstrcmpA(found.cFileName, "..")
+                            && lstrcmpiA(found.cFileName, g_setup.installerName));
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return !others;
+}
 
 bool UninstallKeyPath(char* out, size_t size)
 {
@@ -41,7 +65,7 @@ void DeleteScriptKeys()
         const char* path = nullptr;
         const RegRoot root = ParseRegValue(value, &path);
         if (root == RegRoot::None)
-            MessageBoxA(g_setup.messageOwner, "Regセクションがおかしいです。", nullptr, MB_ICONHAND | MB_OK);
+            Tell(g_setup.messageOwner, "Regセクションがおかしいです。", nullptr, MB_ICONHAND | MB_OK);
         else
             DeleteKeyTree(RootKey(root), path);
     }
@@ -55,6 +79,16 @@ bool DeleteFiles(bool* allDeleted)
         const EntryKind kind = LoadInstallEntry(n);
         if (kind != EntryKind::Destination)
             continue; // never removed, never installed, or outside the product's places
+        if (n == -1 && g_setup.silent && !DeleteFileA(g_setup.entry.target)
+            && GetFileAttributesA(g_setup.entry.target) != INVALID_FILE_ATTRIBUTES) {
+            // The silent request waits for this copy from the installed
+            // installer, which cannot go while it runs: it goes at the next
+            // restart, and the exit code says so.
+            DeleteAtRestart(g_setup.entry.target);
+            g_setup.restartNeeded = true;
+            g_installerPending = true;
+            continue;
+        }
         if (DeleteFileReported(g_setup.entry.target))
             continue;
         *allDeleted = false;
@@ -64,7 +98,7 @@ bool DeleteFiles(bool* allDeleted)
             lstrcatA(text, " の削除に失敗しました。");
             lstrcatA(text, g_setup.title);
             lstrcatA(text, "を終了して、もう一度アンインストールをやり直してください。");
-            MessageBoxA(g_setup.messageOwner, text, nullptr, MB_ICONHAND | MB_OK);
+            Tell(g_setup.messageOwner, text, nullptr, MB_ICONHAND | MB_OK);
             return false;
         }
     }
@@ -138,18 +172,27 @@ bool RemoveProduct()
     return result;
 }
 
-void OnUninstallTimer(HWND dialog)
+bool g_removed;
+
+// RunUninstall, and the text that tells how it went.
+void RemoveAndDescribe(char* text)
 {
-    KillTimer(dialog, StartTimer);
-    SetForegroundWindow(dialog);
-    char text[PathSize + 128];
-    if (RunUninstall()) {
+    g_removed = RunUninstall();
+    if (g_removed) {
         lstrcpynA(text, g_setup.title, sizeof g_setup.title);
         lstrcatA(text, "は正常に削除されました。");
     } else {
         lstrcpynA(text, g_setup.destination, PathSize);
         lstrcatA(text, " にはまだファイルが残っています。後で削除してください。");
     }
+}
+
+void OnUninstallTimer(HWND dialog)
+{
+    KillTimer(dialog, StartTimer);
+    SetForegroundWindow(dialog);
+    char text[PathSize + 128];
+    RemoveAndDescribe(text);
     SetDlgItemTextA(dialog, IDC_UNINSTALL_STATUS, text);
     HWND close = GetDlgItem(dialog, IDCANCEL);
     EnableWindow(close, TRUE);
@@ -205,58 +248,110 @@ void RegisterUninstall()
     lstrcatA(command, "\" /r");
     SetText(key, "DisplayName", g_setup.title);
     SetText(key, "UninstallString", command);
+    lstrcatA(command, " /S");
+    SetText(key, "QuietUninstallString", command);
     DescribeProduct(key);
     RegCloseKey(key);
 }
 
-void RunUninstallRequest()
+bool BelongsToInstallation()
 {
-    char text[512];
-    lstrcpyA(text, g_setup.title);
-    lstrcatA(text, "を削除します。");
-    if (g_setup.resident)
-        lstrcatA(text, "まだ常駐している場合は、今すぐ終了させてからOKボタンを押してください。");
-    if (MessageBoxA(nullptr, text, g_setup.title, MB_ICONINFORMATION | MB_OKCANCEL) != IDOK)
-        return;
-
-    char systemDir[PathSize], copy[PathSize];
-    const UINT length = GetSystemDirectoryA(systemDir, sizeof systemDir);
-    char commandLine[PathSize * 2 + 8]; // both paths, two quotes and " x "
-    if (length == 0 || length >= sizeof systemDir || !CopyBounded(copy, sizeof copy, systemDir)
-        || !AppendBounded(copy, sizeof copy, "\\") || !AppendBounded(copy, sizeof copy, g_setup.installerName)) {
-        MessageBoxA(nullptr, "アンインストール用プログラムの起動に失敗しました。手動で削除してください。", nullptr,
-                    MB_ICONHAND | MB_OK);
-        return;
+    char keyPath[PathSize], value[PathSize + 1], folder[PathSize] = "";
+    HKEY key;
+    if (!UninstallKeyPath(keyPath, sizeof keyPath)
+        || RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return true; // no installation to confuse it with
+    DWORD size = PathSize;
+    DWORD type;
+    if (RegQueryValueExA(key, "UninstallString", nullptr, &type, reinterpret_cast<BYTE*>(value), &size)
+            == ERROR_SUCCESS
+        && type == REG_SZ) {
+        value[size < PathSize ? size : PathSize] = '\0';
+        PreviousDestination(value, folder, sizeof folder);
     }
-    CopyFileA(g_setup.ownPath, copy, FALSE);
-    // The program quoted: "Tools Setup.EXE" must never start a Tools.exe
-    // of the System folder, nor itself with the wrong command letter.
-    commandLine[0] = '"';
-    lstrcpyA(commandLine + 1, copy);
-    lstrcatA(commandLine, "\" x ");
-    lstrcatA(commandLine, g_setup.ownPath);
-    SetCurrentDirectoryA(systemDir);
-    if (WinExec(commandLine, SW_SHOWNORMAL) < 32)
-        MessageBoxA(nullptr, "アンインストール用プログラムの起動に失敗しました。手動で削除してください。", nullptr,
-                    MB_ICONHAND | MB_OK);
+    RegCloseKey(key);
+    if (!folder[0] || EqualsIgnoringCase(folder, g_setup.sourceFolder))
+        return true;
+    // A copy elsewhere (the downloaded package) would delete the files
+    // beside it and the real installation's entry and links.
+    char text[PathSize + 256];
+    lstrcpynA(text, folder, PathSize);
+    lstrcatA(text, " にインストールされている");
+    lstrcatA(text, g_setup.title);
+    lstrcatA(text, "は、そのフォルダにあるプログラムで削除してください。");
+    Tell(nullptr, text, nullptr, MB_ICONHAND | MB_OK);
+    return false;
 }
 
-void RunUninstallCopy()
+int RunUninstallRequest()
+{
+    if (!g_setup.silent) {
+        char text[512];
+        lstrcpyA(text, g_setup.title);
+        lstrcatA(text, "を削除します。");
+        if (g_setup.resident)
+            lstrcatA(text, "まだ常駐している場合は、今すぐ終了させてからOKボタンを押してください。");
+        if (MessageBoxA(nullptr, text, g_setup.title, MB_ICONINFORMATION | MB_OKCANCEL) != IDOK)
+            return ExitCancelled;
+    }
+
+    char systemDir[PathSize], wow64Dir[PathSize], copy[PathSize];
+    char commandLine[PathSize * 3 + 32]; // the copy, the log and the own path, quoted, with " x /S /LOG="
+    SystemFolders(systemDir, wow64Dir);
+    if (!systemDir[0] || !CopyBounded(copy, sizeof copy, systemDir) || !AppendBounded(copy, sizeof copy, "\\")
+        || !AppendBounded(copy, sizeof copy, g_setup.installerName)
+        || !BuildCopyCommand(copy, g_setup.ownPath, g_setup.silent, g_setup.logPath, commandLine,
+                             sizeof commandLine)) {
+        Tell(nullptr, "アンインストール用プログラムの起動に失敗しました。手動で削除してください。", nullptr,
+             MB_ICONHAND | MB_OK);
+        return ExitFailed;
+    }
+    // Only the copy just made ever runs: where it cannot be made (a program
+    // of that name runs there, no right), nothing is removed.
+    if (!CopyFileA(g_setup.ownPath, copy, FALSE)) {
+        ShowPathError(copy, " にアンインストール用プログラムをコピーできないため、削除を中止しました。");
+        return ExitFailed;
+    }
+    SetCurrentDirectoryA(systemDir);
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    // Handles are inherited: the copy keeps this Setup's mutex alive.
+    if (!CreateProcessA(copy, commandLine, nullptr, nullptr, TRUE, 0, nullptr, systemDir, &startup, &process)) {
+        Tell(nullptr, "アンインストール用プログラムの起動に失敗しました。手動で削除してください。", nullptr,
+             MB_ICONHAND | MB_OK);
+        return ExitFailed;
+    }
+    DWORD exitCode = ExitSuccess;
+    // A deployment script learns the result: the silent request ends with
+    // its copy's exit code.
+    if (g_setup.silent && (WaitForSingleObject(process.hProcess, INFINITE) != WAIT_OBJECT_0
+                           || !GetExitCodeProcess(process.hProcess, &exitCode)))
+        exitCode = ExitFailed;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return int(exitCode);
+}
+
+int RunUninstallCopy()
 {
     lstrcpynA(g_setup.destination, g_setup.sourceFolder, PathSize);
-    DialogBoxParamA(g_setup.instance, MAKEINTRESOURCEA(IDD_UNINSTALL), nullptr, UninstallDialog, 0);
+    if (g_setup.silent) {
+        char text[PathSize + 128];
+        RemoveAndDescribe(text);
+        LogLine(text);
+    } else {
+        DialogBoxParamA(g_setup.instance, MAKEINTRESOURCEA(IDD_UNINSTALL), nullptr, UninstallDialog, 0);
+    }
     // On 64-bit Windows the copy lies in SysWOW64, and the deletion at
-    // restart (done by 64-bit Windows itself) must name that place.
+    // restart (done by 64-bit Windows itself) must name that place. This
+    // deletion is the copy's own: no restart is needed for the product.
     char systemDir[PathSize], wow64Dir[PathSize], copy[PathSize];
-    auto getWow64Directory = FindFunction<UINT(WINAPI*)(LPSTR, UINT)>(GetModuleHandleA("kernel32.dll"),
-                                                                       "GetSystemWow64DirectoryA");
-    const UINT length = getWow64Directory ? getWow64Directory(wow64Dir, sizeof wow64Dir) : 0;
-    if (length == 0 || length >= sizeof wow64Dir)
-        wow64Dir[0] = '\0';
-    if (!GetSystemDirectoryA(systemDir, sizeof systemDir))
-        systemDir[0] = '\0';
-    if (RealCopyPath(g_setup.ownPath, systemDir, wow64Dir, copy, sizeof copy))
+    SystemFolders(systemDir, wow64Dir);
+    if (RealSystemPath(g_setup.ownPath, systemDir, wow64Dir, copy, sizeof copy))
         DeleteAtRestart(copy);
+    return OutcomeExitCode(g_removed);
 }
 
 bool RunUninstall()
@@ -269,10 +364,27 @@ bool RunUninstall()
     return result;
 }
 
+namespace {
+
+// Whether a key opened with REG_OPTION_OPEN_LINK is a registry link: what
+// it leads to belongs to someone else.
+bool IsRegistryLink(HKEY key)
+{
+    DWORD type = 0;
+    return RegQueryValueExA(key, "SymbolicLinkValue", nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS
+        && type == REG_LINK;
+}
+
+} // namespace
+
 void DeleteKeyTree(HKEY parent, const char* path)
 {
     HKEY key;
-    if (RegOpenKeyExA(parent, path, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+    if (RegOpenKeyExA(parent, path, REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+        if (IsRegistryLink(key)) {
+            RegCloseKey(key); // never followed, never deleted through
+            return;
+        }
         char last[256] = "";
         DWORD index = 0;
         char name[256];
@@ -293,6 +405,15 @@ bool CleanFolderTree(char* folder)
 {
     bool result = true;
     const size_t length = strlen(folder);
+    if (length == 0)
+        return false;
+    // A folder that is a junction or symbolic link leads out of the
+    // product's tree: the sweep never follows it.
+    folder[length - 1] = '\0';
+    const DWORD attributes = GetFileAttributesA(folder);
+    folder[length - 1] = '\\';
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return false;
     char pattern[PathSize];
     if (!CopyBounded(pattern, sizeof pattern, folder) || !AppendBounded(pattern, sizeof pattern, "*.*"))
         return false;
@@ -327,8 +448,12 @@ bool CleanFolderTree(char* folder)
     }
     folder[length - 1] = '\0';
     if (GetFileAttributesA(folder) != INVALID_FILE_ATTRIBUTES && !RemoveDirectoryA(folder)) {
-        ShowPathError(folder, " - ディレクトリの削除に失敗しました");
-        result = false;
+        if (OnlyPendingInstallerIn(folder)) {
+            DeleteAtRestart(folder); // empty by then: after the installer
+        } else {
+            ShowPathError(folder, " - ディレクトリの削除に失敗しました");
+            result = false;
+        }
     }
     folder[length - 1] = '\\';
     return result;

@@ -73,8 +73,9 @@ BSTR WideText(const char* text)
 
 bool RunsElevated()
 {
-    if (LOBYTE(LOWORD(GetVersion())) < 6)
-        return false; // no elevation before Windows Vista
+    // Asked of the token, never of the version: a compatibility mode reports
+    // an old Windows while the token is elevated all the same. Before
+    // Windows Vista the question fails, and nothing is elevated.
     HANDLE token;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
         return false;
@@ -104,7 +105,7 @@ bool OpenThroughShell(const char* file, const char* folder)
         show.lVal = SW_SHOWNORMAL;
         BSTR name = WideText(file);
         started = name && directory.bstrVal && verb.bstrVal
-            && SUCCEEDED(shell->ShellExecute(name, arguments, directory, verb, show));
+            && shell->ShellExecute(name, arguments, directory, verb, show) == S_OK; // a failure may come as S_FALSE
         SysFreeString(name);
         VariantClear(&directory);
         VariantClear(&verb);

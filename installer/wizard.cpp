@@ -6,9 +6,11 @@
 
 #include <cstring>
 
+#include "command_line.h"
 #include "copy_phase.h"
 #include "dbcs_path.h"
 #include "folders.h"
+#include "messages.h"
 #include "resource.h"
 #include "setup_state.h"
 #include "user_start.h"
@@ -80,23 +82,30 @@ ULONGLONG FreeBytes(const char* destination)
     return ULONGLONG(sectorsPerCluster) * bytesPerSector * freeClusters;
 }
 
-// The checks of Next on page 1; false keeps the user there.
-bool AcceptDestination(HWND page)
+} // namespace
+
+bool CheckDestination(HWND owner, bool askAboutSpace)
 {
     char* destination = g_setup.destination;
-    GetDlgItemTextA(page, IDC_DESTINATION, destination, PathSize);
     const bool fits = EnsureTrailingBackslash(destination, PathSize);
     if (strlen(destination) <= 2 || IsDriveRoot(destination)) {
-        MessageBoxA(page, "ルートディレクトリにはインストールできません。", nullptr, MB_ICONHAND | MB_OK);
+        Tell(owner, "ルートディレクトリにはインストールできません。", nullptr, MB_ICONHAND | MB_OK);
         return false;
     }
     if (!fits || destination[1] != ':' || destination[2] != '\\') {
-        MessageBoxA(page, "「C:\\Soft」のように、ドライブ名も含めた正しいパス名を指定してください。", nullptr,
-                    MB_ICONHAND | MB_OK);
+        Tell(owner, "「C:\\Soft」のように、ドライブ名も含めた正しいパス名を指定してください。", nullptr,
+             MB_ICONHAND | MB_OK);
         return false;
     }
-    g_setup.messageOwner = page;
-    if (!CreateFolderPath(destination))
+    // The product's folder is its own: the uninstaller sweeps it, and Setup
+    // protects it as Program Files.
+    if (IsReservedFolder(destination)) {
+        Tell(owner, "Windowsのフォルダや共用のフォルダにはインストールできません。ソフト専用のフォルダを指定してください。",
+             nullptr, MB_ICONHAND | MB_OK);
+        return false;
+    }
+    g_setup.messageOwner = owner;
+    if (!CreateFolderPath(destination, true))
         return false;
     // A trial leaves at most the parents: the copy phase makes the folder.
     const size_t length = strlen(destination);
@@ -105,14 +114,23 @@ bool AcceptDestination(HWND page)
     destination[length - 1] = '\\';
 
     const ULONGLONG freeBytes = FreeBytes(destination);
-    if (freeBytes < MinimumFreeBytes) {
+    if (askAboutSpace && freeBytes < MinimumFreeBytes) {
         char question[256];
         wsprintfA(question, "指定されたドライブの残り容量が %uメガバイトしかありません。かまわずにインストールしますか？",
                   unsigned(freeBytes / 1048576));
-        if (MessageBoxA(page, question, g_setup.title, MB_ICONQUESTION | MB_YESNO) != IDYES)
+        if (MessageBoxA(owner, question, g_setup.title, MB_ICONQUESTION | MB_YESNO) != IDYES)
             return false;
     }
     return true;
+}
+
+namespace {
+
+// The checks of Next on page 1; false keeps the user there.
+bool AcceptDestination(HWND page)
+{
+    GetDlgItemTextA(page, IDC_DESTINATION, g_setup.destination, PathSize);
+    return CheckDestination(page, true);
 }
 
 void OnDestinationNext(HWND page)
@@ -211,14 +229,23 @@ const char* ShellOpenTarget(const char* open, char* full)
 
 // Finish: the product, then the "Open" file, in the destination folder. An
 // elevated wizard has the running shell start them, so that they run as the
-// user who started Setup and not with the administrator's token.
+// user who started Setup; when the shell cannot, they stay unstarted (the
+// product is in the Start menu, and a resident one starts at the next
+// logon): nothing ever runs with the administrator's token.
 void StartProduct(HWND page)
 {
-    const bool asUser = RunsElevated();
+    const bool elevated = RunsElevated();
     const EntryKind first = LoadInstallEntry(1);
     if (first == EntryKind::Destination || first == EntryKind::System) {
         SetCurrentDirectoryA(g_setup.destination);
-        if (!asUser || !OpenThroughShell(g_setup.entry.target, g_setup.destination)) {
+        if (elevated) {
+            // Explorer is a 64-bit program on 64-bit Windows: a file of the
+            // System folder goes by its real place.
+            char systemDir[PathSize], wow64Dir[PathSize], real[PathSize];
+            SystemFolders(systemDir, wow64Dir);
+            if (RealSystemPath(g_setup.entry.target, systemDir, wow64Dir, real, sizeof real))
+                OpenThroughShell(real, g_setup.destination);
+        } else {
             // Quoted: an unquoted path with spaces could start another program.
             char command[PathSize + 2];
             command[0] = '"';
@@ -229,7 +256,13 @@ void StartProduct(HWND page)
     }
     char open[PathSize], full[PathSize];
     ReadScriptValue("Install", "Open", open, sizeof open);
-    if (open[0] && (!asUser || !OpenThroughShell(ShellOpenTarget(open, full), g_setup.destination)))
+    if (!open[0])
+        return;
+    char systemDir[PathSize], wow64Dir[PathSize], real[PathSize];
+    SystemFolders(systemDir, wow64Dir);
+    if (elevated && RealSystemPath(ShellOpenTarget(open, full), systemDir, wow64Dir, real, sizeof real))
+        OpenThroughShell(real, g_setup.destination);
+    else
         ShellExecuteA(page, "open", open, nullptr, nullptr, SW_SHOWNORMAL);
 }
 
@@ -335,7 +368,7 @@ HMODULE LoadCommonControls()
 
 } // namespace
 
-void RunWizard()
+int RunWizard()
 {
     HMODULE controls = LoadCommonControls();
     auto initCommonControls = FindFunction<void(WINAPI*)()>(controls, "InitCommonControls");
@@ -343,7 +376,7 @@ void RunWizard()
     if (!initCommonControls || !propertySheet) {
         if (controls)
             FreeLibrary(controls);
-        return;
+        return ExitFailed;
     }
     initCommonControls();
     SetCurrentDirectoryA(g_setup.sourceFolder);
@@ -369,4 +402,22 @@ void RunWizard()
     sheet.ppsp = pages;
     propertySheet(&sheet);
     FreeLibrary(controls);
+    // Closed before the copy phase ended: the user cancelled.
+    return g_setup.copyDone ? OutcomeExitCode(!g_setup.copyError) : ExitCancelled;
+}
+
+int RunSilentInstall(const char* destination, bool desktop)
+{
+    // The destination the wizard would propose, or the administrator's.
+    if (destination[0] && !CopyBounded(g_setup.destination, PathSize, destination))
+        g_setup.destination[0] = '\0';
+    if (!CheckDestination(nullptr, false))
+        return ExitFailed;
+    g_setup.startMenu = true;
+    g_setup.desktop = desktop && g_setup.newShell;
+    SetCurrentDirectoryA(g_setup.sourceFolder); // the entries' sources are relative to it
+    while (RunCopyStep(nullptr)) {
+    }
+    LogLine(g_setup.copyError ? "インストール中にエラーが発生しました。" : "インストールが完了しました。");
+    return OutcomeExitCode(!g_setup.copyError);
 }

@@ -3,7 +3,8 @@
 # ImageMagick: a white face with a blue rim, hour marks, and hands at ten past
 # ten. 16, 32 and 48 pixels are stored as bitmaps, which every Windows reads;
 # 20, 24, 40 and 64 (the small and large icon at 125 to 200 % scaling) as PNG,
-# which Windows Vista and later read, to keep the program small.
+# which Windows Vista and later read, to keep the program small. The
+# installer's box keeps 32-bit colour at 16 pixels only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 work=$(mktemp -d)
@@ -44,6 +45,47 @@ PY
 }
 for s in 16 32 48; do box $s; done
 convert "$work/box16.png" "$work/box32.png" "$work/box48.png" installer/installer.ico
+python3 - installer/installer.ico <<'PY'
+import struct, sys
+# The installer's icon with its 32 and 48 pixel images in 256 colours and a
+# transparency mask: every Windows reads them, and they take a third of the
+# room of 32-bit images (the installer has a size budget).
+path = sys.argv[1]
+old = open(path, "rb").read()
+entries = []
+for i in range(struct.unpack("<H", old[4:6])[0]):
+    w, h, colours, _, planes, bits, size, offset = struct.unpack("<BBBBHHII", old[6 + 16 * i:22 + 16 * i])
+    image = old[offset:offset + size]
+    if w >= 32 and bits == 32:
+        pixels = image[40:40 + w * h * 4]
+        palette = []
+        index = bytearray()
+        mask = bytearray()
+        stride = ((w + 31) // 32) * 4
+        for y in range(h):  # bottom-up rows, as stored
+            row_mask = 0
+            for x in range(w):
+                b, g, r, a = pixels[(y * w + x) * 4:(y * w + x) * 4 + 4]
+                colour = (b, g, r) if a >= 128 else (0, 0, 0)
+                if colour not in palette:
+                    palette.append(colour)
+                index.append(palette.index(colour))
+                if a < 128:
+                    row_mask |= 1 << (stride * 8 - 1 - x)
+            mask += row_mask.to_bytes(stride, "big")
+        assert len(palette) <= 256
+        header = struct.pack("<IiiHHIIiiII", 40, w, h * 2, 1, 8, 0, len(index) + len(mask), 0, 0, 256, 0)
+        table = b"".join(bytes((b, g, r, 0)) for b, g, r in palette) + b"\0" * 4 * (256 - len(palette))
+        image = header + table + bytes(index) + bytes(mask)
+        colours, bits = 0, 8
+    entries.append((w, h, colours, planes, bits, image))
+data = struct.pack("<HHH", 0, 1, len(entries))
+offset = 6 + 16 * len(entries)
+for w, h, colours, planes, bits, image in entries:
+    data += struct.pack("<BBBBHHII", w, h, colours, 0, planes, bits, len(image), offset)
+    offset += len(image)
+open(path, "wb").write(data + b"".join(e[5] for e in entries))
+PY
 convert "$work/icon16.png" "$work/icon32.png" "$work/icon48.png" "$work/bitmaps.ico"
 python3 - "$work" quorvane/res/quorvane.ico <<'PY'
 import struct, sys

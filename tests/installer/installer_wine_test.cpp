@@ -3,12 +3,26 @@
 
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <string>
+#include <vector>
 
 #include "folders.h"
 #include "restart_delete.h"
 #include "setup_state.h"
 #include "shortcuts.h"
+#include "user_start.h"
+
+// The folders that Setup creates with a product folder's protection (Wine
+// keeps no security descriptors on files, so the calls are what a test sees).
+std::vector<std::string> g_protectedFolders;
+
+bool CreateProductFolder(const char* path)
+{
+    g_protectedFolders.push_back(path);
+    return CreateDirectoryA(path, nullptr) != FALSE;
+}
 
 namespace {
 
@@ -84,6 +98,71 @@ TEST(Folders, CreateFolderPathStopsAtAFileAndLeavesThePathAsItWas)
     RemoveDirectoryA((folder + "A\\B").c_str());
     RemoveDirectoryA((folder + "A").c_str());
     RemoveDirectoryA(folder.c_str());
+}
+
+TEST(Folders, EveryFolderMadeForTheProductIsProtectedAsProgramFiles)
+{
+    const std::string folder = TempFolder();
+    char path[PathSize];
+    lstrcpyA(path, (folder + "P\\Q\\").c_str());
+    g_protectedFolders.clear();
+    ASSERT_TRUE(CreateFolderPath(path, true));
+    // Each folder it made, and only those: one that existed keeps its own.
+    EXPECT_EQ(g_protectedFolders, (std::vector<std::string>{folder + "P", folder + "P\\Q"}));
+    g_protectedFolders.clear();
+    ASSERT_TRUE(CreateFolderPath(path, true));
+    lstrcpyA(path, (folder + "P\\Q\\R\\").c_str());
+    ASSERT_TRUE(CreateFolderPath(path, false));
+    EXPECT_TRUE(g_protectedFolders.empty());
+
+    // The descriptor: protected (nothing from the parent), SYSTEM and
+    // Administrators full control, Users read and execute, all inherited by
+    // files and folders below.
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(ProductFolderSddl, SDDL_REVISION_1, &descriptor,
+                                                                     nullptr));
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(GetSecurityDescriptorControl(descriptor, &control, &revision));
+    EXPECT_TRUE(control & SE_DACL_PROTECTED);
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted));
+    ASSERT_TRUE(present && dacl);
+    ASSERT_EQ(dacl->AceCount, 3);
+    const struct {
+        const char* sid;
+        DWORD mask;
+    } expected[] = {{"S-1-5-18", FILE_ALL_ACCESS}, {"S-1-5-32-544", FILE_ALL_ACCESS},
+                    {"S-1-5-32-545", FILE_GENERIC_READ | FILE_GENERIC_EXECUTE}};
+    for (DWORD i = 0; i < 3; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
+        EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+        EXPECT_EQ(ace->Header.AceFlags, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+        EXPECT_EQ(ace->Mask, expected[i].mask) << i;
+        char* sid = nullptr;
+        ASSERT_TRUE(ConvertSidToStringSidA(&ace->SidStart, &sid));
+        EXPECT_STREQ(sid, expected[i].sid);
+        LocalFree(sid);
+    }
+    LocalFree(descriptor);
+    RemoveDirectoryA((folder + "P\\Q\\R").c_str());
+    RemoveDirectoryA((folder + "P\\Q").c_str());
+    RemoveDirectoryA((folder + "P").c_str());
+    RemoveDirectoryA(folder.c_str());
+}
+
+TEST(UserStart, OnlyWhatTheShellReallyStartedCountsAsStarted)
+{
+    // A window brings up the desktop, whose Explorer does the starting.
+    HWND window = CreateWindowA("STATIC", "qv", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, sizeof system);
+    EXPECT_TRUE(OpenThroughShell((std::string(system) + "\\hostname.exe").c_str(), system));
+    // The shell reports this failure as S_FALSE, which is no success.
+    EXPECT_FALSE(OpenThroughShell("C:\\qv-no-such-program.exe", system));
+    DestroyWindow(window);
 }
 
 TEST(Progman, AddItemCommandsUseTheShortPathAndKeepTheArguments)

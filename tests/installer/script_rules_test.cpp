@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "command_line.h"
 #include "dbcs_path.h"
 #include "script_rules.h"
 #include "wininit.h"
@@ -62,15 +63,38 @@ TEST(ScriptRules, ScriptNameAndDestinations)
     ASSERT_TRUE(DefaultDestination("\\\\server\\windows", "", japanese, destination, sizeof destination));
     EXPECT_STREQ(destination, "c:\\" "\x83\x5c\x83\x74\x83\x67" "\\");
 
-    // The uninstall copy of a 32-bit program on 64-bit Windows lies in SysWOW64.
+    // A file of the System folder of a 32-bit program on 64-bit Windows
+    // (the uninstall copy, a product's "s!" program) lies in SysWOW64.
     char copy[PathSize];
-    ASSERT_TRUE(RealCopyPath("C:\\WINDOWS\\system32\\Tools Setup.EXE", "C:\\Windows\\System32", "C:\\Windows\\SysWOW64",
-                             copy, sizeof copy));
+    ASSERT_TRUE(RealSystemPath("C:\\WINDOWS\\system32\\Tools Setup.EXE", "C:\\Windows\\System32",
+                               "C:\\Windows\\SysWOW64", copy, sizeof copy));
     EXPECT_STREQ(copy, "C:\\Windows\\SysWOW64\\Tools Setup.EXE");
+    ASSERT_TRUE(RealSystemPath("C:\\Windows\\System32\\Tools\\t.exe", "C:\\Windows\\System32\\",
+                               "C:\\Windows\\SysWOW64", copy, sizeof copy));
+    EXPECT_STREQ(copy, "C:\\Windows\\SysWOW64\\Tools\\t.exe");
     for (const char* wow64 : {"", "C:\\Windows\\SysWOW64"}) {
-        ASSERT_TRUE(RealCopyPath("C:\\Other\\SETUP.EXE", "C:\\Windows\\System32", wow64, copy, sizeof copy));
-        EXPECT_STREQ(copy, "C:\\Other\\SETUP.EXE");
+        for (const char* other : {"C:\\Other\\SETUP.EXE", "C:\\Windows\\System32x\\a.exe", "C:\\Windows\\System3"}) {
+            ASSERT_TRUE(RealSystemPath(other, "C:\\Windows\\System32", wow64, copy, sizeof copy));
+            EXPECT_STREQ(copy, other);
+        }
     }
+
+    // Folders that are no product's own: the Windows folder and all below
+    // it, the others themselves only.
+    const char* const places[] = {"C:\\Program Files", "", "C:\\Users\\" SO "\\Desktop\\"};
+    const struct {
+        const char* destination;
+        bool reserved;
+    } folders[] = {
+        {"C:\\Windows\\", true}, {"c:\\WINDOWS", true}, {"C:\\Windows\\Tools\\", true},
+        {"C:\\Program Files\\", true}, {"C:\\program files", true}, {"C:\\Users\\" SO "\\Desktop", true},
+        {"C:\\Program Files\\Tools\\", false}, {"C:\\Users\\" SO "\\Desktop\\Tools\\", false},
+        {"C:\\WindowsApps\\", false}, {"C:\\Program Files (x86)\\", false}, {"D:\\Windows\\", false},
+    };
+    for (const auto& f : folders)
+        EXPECT_EQ(IsReservedDestination(f.destination, "C:\\Windows", places, 3), f.reserved) << f.destination;
+    // The protection of a folder Setup makes: Program Files' own.
+    EXPECT_STREQ(ProductFolderSddl, "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)");
 
     strcpy(destination, "C:\\Program Files\\Tools\\");
     PreviousDestination("\"D:\\Apps\\Tools\\X.EXE\" /r", destination, sizeof destination);
@@ -129,7 +153,13 @@ TEST(ScriptRules, InstallEntries)
                                 "a.txt,sub\\ . .\\x", "C:\\victim.txt", "a.txt,C:x", "a.txt,\\victim.txt",
                                 "a.txt,/victim.txt", "a.txt,w!/x", "x.exe:stream"})
         EXPECT_EQ(ParseInstallEntry(outside, destination, "C:\\W", "C:\\S", &entry), EntryKind::Outside) << outside;
-    for (const char* inside : {"..a\\b..\\c.txt", "a.txt,w!" SO "\\" HYO ".txt", ",.\\old.dll", "a...txt"})
+    // System files go through "s!" (kept at uninstall), never "w!".
+    for (const char* system : {"a.dll,w!System32\\a.dll", "a.dll,W!system32\\a.dll", "a.dll,w!SysWOW64\\a.dll",
+                               "a.dll,w!sysnative\\a.dll", "a.dll,w!WinSxS\\x\\a.dll", "a.dll,w!System32 .\\a.dll",
+                               "a.dll,w!system32/a.dll"})
+        EXPECT_EQ(ParseInstallEntry(system, destination, "C:\\W", "C:\\S", &entry), EntryKind::Outside) << system;
+    for (const char* inside : {"..a\\b..\\c.txt", "a.txt,w!" SO "\\" HYO ".txt", ",.\\old.dll", "a...txt",
+                               "a.txt,w!System32.txt", "a.txt,w!System\\a.txt", "a.dll,s!System32\\a.dll"})
         EXPECT_NE(ParseInstallEntry(inside, destination, "C:\\W", "C:\\S", &entry), EntryKind::Outside) << inside;
     EXPECT_TRUE(IsPlainName("\x83\x65\x83\x58\x83\x67\x95\x5c\x8e\xa6\x83\x5c\x83\x74\x83\x67")); // テスト表示ソフト
     for (const char* name : {"a\\b", "a/b", "C:", "a*", "a?", "a\"b", "<a", "a>", "a|b", "..", ". .", "a\tb"})
@@ -168,15 +198,113 @@ TEST(ScriptRules, ShortcutAndRegistryEntries)
     const char* path = nullptr;
     EXPECT_EQ(ParseRegValue("HKEY_CURRENT_USER\\Software\\Tools\\Options", &path), RegRoot::CurrentUser);
     EXPECT_STREQ(path, "Software\\Tools\\Options");
-    EXPECT_EQ(ParseRegValue("HKEY_LOCAL_MACHINE/SOFTWARE\\Tools", &path), RegRoot::LocalMachine);
+    EXPECT_EQ(ParseRegValue("HKEY_LOCAL_MACHINE\\SOFTWARE\\Tools", &path), RegRoot::LocalMachine);
     EXPECT_STREQ(path, "SOFTWARE\\Tools");
     EXPECT_EQ(ParseRegValue("HKEY_CLASSES_ROOT\\.tls\\shell", &path), RegRoot::ClassesRoot);
+    // A product's own file type or ProgID, one key under the class root.
+    EXPECT_EQ(ParseRegValue("HKEY_CLASSES_ROOT\\.tls", &path), RegRoot::ClassesRoot);
+    EXPECT_STREQ(path, ".tls");
+    // The root name, then exactly one "\": anything else names no known root.
+    for (const char* unknown : {"HKEY_LOCAL_MACHINE/SOFTWARE\\Tools", "HKEY_CURRENT_USERX\\Software\\Foo",
+                                "HKEY_CURRENT_USER Software\\Foo", "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows"})
+        EXPECT_EQ(ParseRegValue(unknown, &path), RegRoot::None) << unknown;
     EXPECT_EQ(ParseRegValue("hkey_current_user\\Software\\Tools", &path), RegRoot::None);
     // A root alone, or with one key, would delete what many programs share.
     for (const char* rootOnly : {"HKEY_CURRENT_USER", "HKEY_CURRENT_USER\\", "HKEY_LOCAL_MACHINE\\\\\\",
                                  "HKEY_CLASSES_ROOTX", "HKEY_CURRENT_USER\\Software", "HKEY_CURRENT_USER\\Software\\",
                                  "HKEY_LOCAL_MACHINE\\SOFTWARE", "HKEY_CLASSES_ROOT\\exefile", "HKEY_CURRENT_USER\\\\Software\\\\"})
         EXPECT_EQ(ParseRegValue(rootOnly, &path), RegRoot::None) << rootOnly;
+}
+
+TEST(ScriptRules, KeysThatWindowsAndOtherProgramsRelyOnAreNeverDeleted)
+{
+    const RegRoot HKCU = RegRoot::CurrentUser, HKLM = RegRoot::LocalMachine, HKCR = RegRoot::ClassesRoot;
+    const struct {
+        RegRoot root;
+        const char* key;
+        bool deletable;
+    } cases[] = {
+        {HKCU, "Software\\Tools", true}, {HKLM, "SOFTWARE\\Tools\\Options", true}, {HKLM, "SYSTEM2\\x", true},
+        {HKCU, "", false}, {HKLM, "SOFTWARE", false}, {HKLM, "SOFTWARE\\\\", false}, {HKLM, "\\SOFTWARE\\", false},
+        {HKLM, "SOFTWARE\\Microsoft", false}, {HKCU, "software\\microsoft\\Windows\\CurrentVersion\\Run", false},
+        {HKLM, "SOFTWARE\\\\Microsoft\\", false}, {HKLM, "SOFTWARE\\Wow6432Node\\Tools", false},
+        {HKLM, "SOFTWARE\\Policies\\Tools", false}, {HKLM, "SOFTWARE\\Clients\\Mail", false},
+        {HKLM, "SOFTWARE\\RegisteredApplications", false}, {HKLM, "SYSTEM\\CurrentControlSet", false},
+        {HKCU, "System\\x", false}, {HKLM, "SOFTWARE\\Classes", false},
+        // The class registry: the product's own types, never the shared
+        // containers themselves nor Windows' own file types.
+        {HKCR, ".tls", true}, {HKCR, "Tools.Document", true}, {HKCR, "CLSID\\{0A1B2C3D-0000-0000-0000-000000000001}", true},
+        {HKCR, "Directory\\shell\\Tools", true}, {HKCU, "Software\\Classes\\.tls", true},
+        {HKLM, "SOFTWARE\\Classes\\CLSID\\{0A1B2C3D-0000-0000-0000-000000000001}", true},
+        {HKCR, "", false}, {HKCR, "CLSID", false}, {HKCR, "clsid\\", false}, {HKCR, "*", false}, {HKCR, "Interface", false},
+        {HKCR, "TypeLib", false}, {HKCR, "AppID", false}, {HKCR, "Applications", false}, {HKCR, "Folder", false},
+        {HKCR, "Drive", false}, {HKCR, "AllFilesystemObjects", false}, {HKCR, "SystemFileAssociations", false},
+        {HKCR, ".exe", false}, {HKCR, ".TXT", false}, {HKCR, "exefile\\shell\\open\\command", false},
+        {HKCR, "Msi.Package", false}, {HKCR, "VBSFile", false}, {HKCR, ".ps1", false}, {HKCR, "Wow6432Node\\CLSID", false},
+        {HKCU, "Software\\Classes\\CLSID", false}, {HKLM, "SOFTWARE\\Classes\\.lnk", false},
+        {HKLM, "SOFTWARE\\Classes\\batfile\\shell", false}, {RegRoot::None, "Software\\Tools", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsDeletableKey(c.root, c.key), c.deletable) << int(c.root) << " " << c.key;
+}
+
+TEST(CommandLine, SilentModeOptionsAndTheUninstallCopysCommand)
+{
+    const struct {
+        const char* text;
+        SetupAction action;
+        bool silent, desktop;
+        const char* destination;
+        const char* log;
+        const char* path;
+    } cases[] = {
+        {"", SetupAction::Wizard, false, false, "", "", ""},
+        {"/S", SetupAction::Wizard, true, false, "", "", ""},
+        {"/s /DESKTOP /LOG=C:\\l.log", SetupAction::Wizard, true, true, "", "C:\\l.log", ""},
+        {"/S /LOG=\"C:\\a b\\" HYO ".log\" /D=C:\\Program Files\\" SO " Tools  ", SetupAction::Wizard, true, false,
+         "C:\\Program Files\\" SO " Tools", "C:\\a b\\" HYO ".log", ""},
+        {"/D=/S", SetupAction::Wizard, false, false, "/S", "", ""},
+        {"/S \"/D=C:\\a b\"", SetupAction::Wizard, true, false, "C:\\a b", "", ""},
+        {"/SILENT /DESKTOPS", SetupAction::Wizard, false, false, "", "", ""},
+        {"/r", SetupAction::UninstallRequest, false, false, "", "", ""},
+        {"R", SetupAction::UninstallRequest, false, false, "", "", ""},
+        {"/r /S /LOG=x.log", SetupAction::UninstallRequest, true, false, "", "x.log", ""},
+        {"/S /R", SetupAction::UninstallRequest, true, false, "", "", ""},
+        {"/rx", SetupAction::Wizard, false, false, "", "", ""},
+        // The interactive copy's path is the rest of the line, spaces and all.
+        {"x C:\\Program Files\\Tools\\SETUP.EXE", SetupAction::UninstallCopy, false, false, "", "",
+         "C:\\Program Files\\Tools\\SETUP.EXE"},
+        {"x /S /LOG=\"C:\\a b\\l.log\" C:\\T\\S.EXE", SetupAction::UninstallCopy, true, false, "", "C:\\a b\\l.log",
+         "C:\\T\\S.EXE"},
+        {"x", SetupAction::UninstallCopy, false, false, "", "", ""},
+    };
+    for (const auto& c : cases) {
+        SetupCommand command;
+        ASSERT_TRUE(ParseSetupCommand(c.text, &command)) << c.text;
+        EXPECT_EQ(command.action, c.action) << c.text;
+        EXPECT_EQ(command.silent, c.silent) << c.text;
+        EXPECT_EQ(command.desktop, c.desktop) << c.text;
+        EXPECT_STREQ(command.destination, c.destination) << c.text;
+        EXPECT_STREQ(command.log, c.log) << c.text;
+        EXPECT_STREQ(command.path, c.path) << c.text;
+    }
+    SetupCommand command;
+    const std::string tooLong = "/D=C:\\" + std::string(PathSize, 'a');
+    for (const char* broken : {"/LOG=\"C:\\unterminated", tooLong.c_str()})
+        EXPECT_FALSE(ParseSetupCommand(broken, &command)) << broken;
+
+    // The copy's command line: exactly "<copy>" x <path> when interactive.
+    char line[PathSize * 3];
+    ASSERT_TRUE(BuildCopyCommand("C:\\W\\S\\Tools Setup.EXE", "C:\\P F\\Tools Setup.EXE", false, "C:\\l.log", line,
+                                 sizeof line));
+    EXPECT_STREQ(line, "\"C:\\W\\S\\Tools Setup.EXE\" x C:\\P F\\Tools Setup.EXE");
+    ASSERT_TRUE(BuildCopyCommand("C:\\S\\SETUP.EXE", "C:\\P F\\SETUP.EXE", true, "C:\\a b\\l.log", line, sizeof line));
+    EXPECT_STREQ(line, "\"C:\\S\\SETUP.EXE\" x /S /LOG=\"C:\\a b\\l.log\" C:\\P F\\SETUP.EXE");
+    ASSERT_TRUE(ParseSetupCommand(line + strlen("\"C:\\S\\SETUP.EXE\" "), &command));
+    EXPECT_TRUE(command.silent);
+    EXPECT_STREQ(command.log, "C:\\a b\\l.log");
+    EXPECT_STREQ(command.path, "C:\\P F\\SETUP.EXE");
+    EXPECT_FALSE(BuildCopyCommand("C:\\S\\SETUP.EXE", "C:\\P\\SETUP.EXE", true, "", line, 20));
 }
 
 TEST(Wininit, TheRenameSectionKeepsEveryLineAndMovesToTheEnd)
