@@ -8,7 +8,7 @@ set(QV_PURE_SYNC_SOURCES
 if(QV_FLAVOUR STREQUAL "win")
   # Japanese literals are written in UTF-8 and reach the program as CP932.
   add_compile_options(-finput-charset=UTF-8 -fexec-charset=CP932 -Wall -Wextra
-                      -ffunction-sections -fdata-sections)
+                      -ffunction-sections)
   add_compile_definitions(WINVER=0x0601 _WIN32_WINNT=0x0601 NOMINMAX WIN32_LEAN_AND_MEAN)
   add_link_options(-static -Wl,--gc-sections)
   set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001")

@@ -7,6 +7,7 @@
 #include "dbcs_path.h"
 #include "folders.h"
 #include "resource.h"
+#include "service_setup.h"
 #include "setup_state.h"
 #include "shortcuts.h"
 #include "uninstall.h"
@@ -121,10 +122,16 @@ bool RunCopyStep(HWND page)
     if (step == 0) {
         SendDlgItemMessageA(page, IDC_COPY_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, last));
         CreateFolderPath(g_setup.destination, true);
+        StopProductService(); // its program is about to be replaced
     } else if (step < last) {
         if (!CopyNumberedEntry(step - 2))
             g_setup.copyError = true;
     } else {
+        // An update that failed leaves the earlier service running as it was.
+        if (g_setup.copyError)
+            StartProductService();
+        else
+            InstallProductService();
         MakeShortcutsAndRegister();
         g_setup.copyDone = true;
     }

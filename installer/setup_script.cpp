@@ -3,6 +3,7 @@
 #include "command_line.h"
 #include "dbcs_path.h"
 #include "messages.h"
+#include "service_setup.h"
 #include "setup_state.h"
 
 SetupState g_setup;
@@ -48,6 +49,7 @@ void ProposeDestination()
         && type == REG_SZ) {
         value[size < PathSize ? size : PathSize] = '\0';
         PreviousDestination(value, g_setup.destination, sizeof g_setup.destination);
+        PreviousDestination(value, g_setup.previousDestination, sizeof g_setup.previousDestination);
     }
     RegCloseKey(key);
 }
@@ -98,7 +100,7 @@ bool LoadSetupScript()
     ReadScriptValue("Install", "TSR", resident, sizeof resident);
     g_setup.resident = resident[0] == '1';
     ProposeDestination();
-    if (!CountEntries()) {
+    if (!CountEntries() || !LoadServiceSection()) {
         ShowBrokenScript(); // before any window opens and anything is written
         return false;
     }

@@ -17,6 +17,7 @@ struct SetupState {
     char folder[100];
     bool resident;                   // "TSR"
     char destination[PathSize];      // ends with "\" once validated
+    char previousDestination[PathSize]; // the earlier installation's folder, or empty
     int installCount;
     int groupCount;
     InstallEntry entry;              // the current file entry

@@ -8,6 +8,7 @@
 #include "messages.h"
 #include "resource.h"
 #include "restart_delete.h"
+#include "service_setup.h"
 #include "setup_state.h"
 #include "shortcuts.h"
 #include "wizard.h"
@@ -159,8 +160,11 @@ void DescribeProduct(HKEY key)
 bool RemoveProduct()
 {
     bool result = true;
-    if (!DeleteFiles(&result))
+    if (!DeleteFiles(&result)) {
+        StartProductService(); // the product stays: so does its service
         return false;
+    }
+    RemoveProductService();
     if (!CleanFolderTree(g_setup.destination))
         result = false;
     char keyPath[PathSize];
@@ -356,6 +360,7 @@ int RunUninstallCopy()
 
 bool RunUninstall()
 {
+    StopProductService(); // it holds its program open
     DeleteScriptKeys();
     g_setup.groupCaptions = ReadGroupCaptions();
     const bool result = RemoveProduct();

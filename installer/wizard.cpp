@@ -12,6 +12,7 @@
 #include "folders.h"
 #include "messages.h"
 #include "resource.h"
+#include "service_setup.h"
 #include "setup_state.h"
 #include "user_start.h"
 
@@ -104,6 +105,10 @@ bool CheckDestination(HWND owner, bool askAboutSpace)
              nullptr, MB_ICONHAND | MB_OK);
         return false;
     }
+    // A product with a service goes only where nobody else could have put a
+    // program of its name first.
+    if (!ServiceAllowsDestination(owner, destination))
+        return false;
     g_setup.messageOwner = owner;
     if (!CreateFolderPath(destination, true))
         return false;

@@ -837,17 +837,100 @@ TEST_F(InstallerPoser, DISABLED_ForScreenshots)
 
 namespace {
 
+// The clock service as Setup left it: its configuration, or why it has none.
+struct InstalledService {
+    DWORD error = 0;
+    std::string account, path, description;
+    DWORD startType = 0, state = 0;
+};
+
+InstalledService QueryClockService()
+{
+    InstalledService found;
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceA(manager, "QuorvaneClock", SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS)
+                                : nullptr;
+    if (!service) {
+        found.error = GetLastError();
+    } else {
+        std::vector<char> buffer(8192);
+        DWORD size;
+        QUERY_SERVICE_CONFIGA* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+        if (QueryServiceConfigA(service, config, DWORD(buffer.size()), &size)) {
+            found.account = config->lpServiceStartName;
+            found.path = config->lpBinaryPathName;
+            found.startType = config->dwStartType;
+        }
+        SERVICE_DESCRIPTIONA* description = reinterpret_cast<SERVICE_DESCRIPTIONA*>(buffer.data());
+        if (QueryServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION, reinterpret_cast<LPBYTE>(buffer.data()),
+                                 DWORD(buffer.size()), &size)
+            && description->lpDescription)
+            found.description = description->lpDescription;
+        SERVICE_STATUS status = {};
+        QueryServiceStatus(service, &status);
+        found.state = status.dwCurrentState;
+        CloseServiceHandle(service);
+    }
+    if (manager)
+        CloseServiceHandle(manager);
+    return found;
+}
+
+// Inside the network namespace of the test script, which reaches nobody.
+bool InPrivateNetwork()
+{
+    const char* flag = getenv("QV_PRIVATE_NETWORK");
+    return flag && strcmp(flag, "1") == 0;
+}
+
+bool KeyExists(const char* path)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
 TEST_F(InstallerTest, InstallsAndRemovesQuorvaneFromItsDistribution)
 {
     const std::string dist = "C:\\qvdist-" + std::to_string(GetCurrentProcessId()) + "\\";
     const std::string installed = "T:\\Quorvane\\";
+    const char* const files[] = {"SETUP.EXE", "SETUP.INF", "quorvane.exe", "qvclock.exe", "voice.dat", "readme.txt"};
+    const char MachineKey[] = "SOFTWARE\\veskar\\quorvane";
+    const char EventSource[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\QuorvaneClock";
     RemoveTree(installed.substr(0, installed.size() - 1));
     CreateDirectoryA(dist.c_str(), nullptr);
-    for (const char* file : {"SETUP.EXE", "SETUP.INF", "quorvane.exe", "voice.dat", "readme.txt"})
+    for (const char* file : files)
         ASSERT_TRUE(CopyFileA((WindowsPath(QV_DIST_DIR) + "\\" + file).c_str(), (dist + file).c_str(), FALSE)) << file;
     // quorvane will start at Finish: never towards its public default server.
     RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\veskar\\quorvane");
     RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\veskar\\quorvane", "Server", REG_SZ, "127.0.0.1", 10);
+    // Nor the clock service, outside a network of the test's own (inside it,
+    // the default server's name is simply not found).
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, MachineKey);
+    if (!InPrivateNetwork())
+        RegSetKeyValueA(HKEY_LOCAL_MACHINE, MachineKey, "Server", REG_SZ, "127.0.0.1", 10);
+
+    // Someone else's service of that name is never touched; nor is an
+    // existing folder the service's program could be planted in first.
+    const std::string log = dist + "setup.log";
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE other = CreateServiceA(manager, "QuorvaneClock", "other", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                     SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, "C:\\other\\other.exe", nullptr,
+                                     nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(Run("\"" + dist + "SETUP.EXE\" /S /LOG=\"" + log + "\" /D=" + installed), 1603u);
+    EXPECT_NE(ReadFileText(log).find("設定ファイルが壊れているか、または見つかりません。"), std::string::npos);
+    EXPECT_EQ(QueryClockService().path, "C:\\other\\other.exe");
+    DeleteService(other);
+    CloseServiceHandle(other);
+    CloseServiceHandle(manager);
+    CreateDirectoryA("T:\\Existing", nullptr);
+    EXPECT_EQ(Run("\"" + dist + "SETUP.EXE\" /S /LOG=\"" + log + "\" /D=T:\\Existing"), 1603u);
+    EXPECT_NE(ReadFileText(log).find("既にあるフォルダにはインストールできません。"), std::string::npos);
+    RemoveDirectoryA("T:\\Existing");
+    ASSERT_EQ(QueryClockService().error, DWORD(ERROR_SERVICE_DOES_NOT_EXIST));
 
     pid_ = Start(dist + "SETUP.EXE");
     HWND sheet = nullptr;
@@ -856,8 +939,24 @@ TEST_F(InstallerTest, InstallsAndRemovesQuorvaneFromItsDistribution)
     // Resident: straight to the copy page.
     ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(GetDlgItem(sheet, FinishButton)) != FALSE; }, 30000));
     EXPECT_EQ(ControlText(FindDescendant(sheet, CopyStatus)), "インストールが完了しました。「完了」を押すと起動します。");
-    for (const char* file : {"SETUP.EXE", "SETUP.INF", "quorvane.exe", "voice.dat", "readme.txt"})
+    for (const char* file : files)
         EXPECT_TRUE(Exists(installed + file)) << file;
+    // The clock service, as the script describes it, runs and asks by itself.
+    InstalledService service = QueryClockService();
+    EXPECT_EQ(service.account, "NT AUTHORITY\\LocalService");
+    EXPECT_EQ(service.path, "\"" + installed + "qvclock.exe\"");
+    EXPECT_EQ(service.startType, DWORD(SERVICE_AUTO_START));
+    EXPECT_EQ(service.description.compare(0, 20, "パソコンの時計を NTP"), 0) << service.description;
+    EXPECT_EQ(service.state, DWORD(SERVICE_RUNNING));
+    char source[MAX_PATH] = {};
+    DWORD sourceSize = sizeof source;
+    RegGetValueA(HKEY_LOCAL_MACHINE, EventSource, "EventMessageFile", RRF_RT_REG_SZ | RRF_NOEXPAND, nullptr, source,
+                 &sourceSize);
+    EXPECT_EQ(std::string(source), installed + "qvclock.exe");
+    EXPECT_TRUE(WaitFor([&] { return KeyExists("SOFTWARE\\veskar\\quorvane\\Status") &&
+                                     RegGetValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\veskar\\quorvane\\Status",
+                                                  "LastAttemptTime", RRF_RT_REG_QWORD, nullptr, nullptr, nullptr)
+                                         == ERROR_SUCCESS; }, 20000));
     // What the list of installed programs shows.
     const std::string entry = std::string(UninstallKey) + "Quorvane";
     for (const auto& expected : {std::make_pair("Publisher", std::string("veskar")),
@@ -885,6 +984,20 @@ TEST_F(InstallerTest, InstallsAndRemovesQuorvaneFromItsDistribution)
     if (HWND notepad = FindWindowA("Notepad", nullptr)) // readme.txt, opened at Finish
         PostMessageA(notepad, WM_CLOSE, 0, 0);
 
+    // An update over the running service replaces its program and starts it
+    // again; the machine's settings stay.
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, MachineKey, "TimeShift", REG_DWORD, "\x07\0\0\0", 4);
+    HANDLE grown = CreateFileA((dist + "qvclock.exe").c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD written;
+    WriteFile(grown, "update", 6, &written, nullptr);
+    CloseHandle(grown);
+    EXPECT_EQ(Run("\"" + dist + "SETUP.EXE\" /S /LOG=\"" + log + "\""), 0u) << ReadFileText(log);
+    EXPECT_EQ(ReadFileText(installed + "qvclock.exe"), ReadFileText(dist + "qvclock.exe"));
+    EXPECT_EQ(QueryClockService().state, DWORD(SERVICE_RUNNING));
+    DWORD shift = 0, shiftSize = 4;
+    RegGetValueA(HKEY_LOCAL_MACHINE, MachineKey, "TimeShift", RRF_RT_REG_DWORD, nullptr, &shift, &shiftSize);
+    EXPECT_EQ(shift, 7u);
+
     const DWORD request = Start(installed + "SETUP.EXE", "/r");
     std::string text;
     HWND box = nullptr;
@@ -902,6 +1015,9 @@ TEST_F(InstallerTest, InstallsAndRemovesQuorvaneFromItsDistribution)
     EXPECT_EQ(ControlText(GetDlgItem(window, UninstallStatus)), "Quorvaneは正常に削除されました。");
     PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
     EXPECT_FALSE(Exists(installed));
+    EXPECT_EQ(QueryClockService().error, DWORD(ERROR_SERVICE_DOES_NOT_EXIST));
+    EXPECT_FALSE(KeyExists(MachineKey));
+    EXPECT_FALSE(KeyExists(EventSource));
     EXPECT_FALSE(Exists(ShellFolder("Startup") + "\\Quorvane.lnk"));
     EXPECT_FALSE(Exists(ShellFolder("Programs") + "\\Quorvane.lnk"));
     HKEY key;

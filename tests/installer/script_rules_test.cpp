@@ -5,6 +5,7 @@
 #include "command_line.h"
 #include "dbcs_path.h"
 #include "script_rules.h"
+#include "service_rules.h"
 #include "wininit.h"
 
 namespace {
@@ -331,6 +332,53 @@ TEST(Wininit, TheRenameSectionKeepsEveryLineAndMovesToTheEnd)
     static char big[65536];
     EXPECT_EQ(AddRenameDeletion(huge.data(), huge.size(), "C:\\X", big, sizeof big), 0u);
     EXPECT_EQ(AddRenameDeletion(old.data(), old.size(), "C:\\X", out, 20), 0u);
+}
+
+TEST(ServiceRules, TheSectionTakesOnlyItsListsAndTheServiceItsOwnSid)
+{
+    EXPECT_STREQ(ServiceAccountName("LocalService"), "NT AUTHORITY\\LocalService");
+    EXPECT_STREQ(ServiceAccountName("networkservice"), "NT AUTHORITY\\NetworkService");
+    for (const char* account : {"LocalSystem", "", "Administrator", "NT AUTHORITY\\LocalService"})
+        EXPECT_EQ(ServiceAccountName(account), nullptr) << account;
+    bool valid;
+    EXPECT_TRUE(ServiceStartsAutomatically("auto", &valid));
+    EXPECT_TRUE(valid);
+    EXPECT_FALSE(ServiceStartsAutomatically("Demand", &valid));
+    EXPECT_TRUE(valid);
+    ServiceStartsAutomatically("boot", &valid);
+    EXPECT_FALSE(valid);
+
+    EXPECT_TRUE(IsServiceName("QuorvaneClock"));
+    EXPECT_TRUE(IsServiceName(std::string(256, 'a').c_str()));
+    for (const std::string& name : {std::string(), std::string(257, 'a'), std::string("a/b"), std::string("a\\b"),
+                                   std::string("\x8e\x9e\x8c\x76")})
+        EXPECT_FALSE(IsServiceName(name.c_str())) << name;
+
+    EXPECT_TRUE(IsPrivilegeList("SeSystemtimePrivilege,SeChangeNotifyPrivilege"));
+    for (const char* list : {"", "SeSystemtimePrivilege,", "Se Privilege", "SystemtimePrivilege", "SeTcbPriv",
+                             "SeA\\BPrivilege"})
+        EXPECT_FALSE(IsPrivilegeList(list)) << list;
+
+    EXPECT_TRUE(IsServiceKey("SOFTWARE\\veskar\\quorvane"));
+    EXPECT_TRUE(IsServiceKey("software\\veskar"));
+    for (const char* key : {"SOFTWARE", "SOFTWARE\\", "SOFTWARE\\Microsoft\\Windows", "SYSTEM\\CurrentControlSet\\x",
+                            "SOFTWARE\\Classes\\CLSID", "Software2\\veskar", "SOFTWARE\\Wow6432Node\\veskar"})
+        EXPECT_FALSE(IsServiceKey(key)) << key;
+
+    // Windows' own service SIDs: TrustedInstaller's is documented.
+    char sid[80];
+    ASSERT_TRUE(ServiceSid("TrustedInstaller", sid, sizeof sid));
+    EXPECT_STREQ(sid, "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464");
+    ASSERT_TRUE(ServiceSid("trustedinstaller", sid, sizeof sid)); // names compare in upper case
+    EXPECT_STREQ(sid, "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464");
+    EXPECT_FALSE(ServiceSid("TrustedInstaller", sid, 20));
+
+    // The descriptors, as Windows' SDDL reads them.
+    EXPECT_STREQ(ServiceSddl, "D:(A;;CCLCSWRPWPDTLOCRRC;;;SY)(A;;CCDCLCSWRPWPDTLOCRSDRCWDWO;;;BA)(A;;LCCR;;;IU)");
+    EXPECT_STREQ(ServiceKeySddl, "D:PAI(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KR;;;BU)");
+    char sddl[200];
+    ASSERT_TRUE(StatusKeySddl("S-1-5-80-1-2-3-4-5", sddl, sizeof sddl));
+    EXPECT_STREQ(sddl, "D:PAI(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KR;;;BU)(A;CI;0x2;;;S-1-5-80-1-2-3-4-5)");
 }
 
 } // namespace
