@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Builds quorvane and starts it under Wine, in a Wine desktop whose taskbar
-# shows its tray icon. By default its server is a loopback SNTP server that
-# this script starts, and everything runs inside a private network namespace,
-# so it works offline and reaches nobody.
+# Shows the product doing its job, the way a user meets it: builds, installs
+# the distribution into a fresh Wine prefix with Setup's silent mode (quorvane
+# and its clock service), points the machine settings at a loopback SNTP
+# server whose clock is 0.3 s ahead, starts quorvane from its Start-menu link,
+# asks for a synchronisation with "今すぐ合わせる" and prints what the window
+# shows. Offline: everything runs in a private network namespace.
 #   run.sh                the loopback server
-#   run.sh --internet     keep quorvane's own server setting (the public
-#                         default on a first start); needs Internet access
-# Uses $DISPLAY when set (end quorvane from its tray menu); otherwise an Xvfb
-# display, and a screenshot in build/run/screenshot.png after a few seconds.
+#   run.sh --internet     the product's public default server (ntp.nict.jp);
+#                         needs Internet access
+# With $DISPLAY set everything stays running on that display until quorvane
+# is ended from its tray menu; otherwise an Xvfb display, and pictures of the
+# menu, the progress window and the About box in build/run/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 internet=no
@@ -20,36 +23,106 @@ bash scripts/setup.sh
 scripts/build.sh win
 
 root=build/run
+template=build/run-template
+rm -rf "$root"
 mkdir -p "$root"
-rm -f "$root/display"
 if [ -n "${DISPLAY:-}" ]; then echo "$DISPLAY" > "$root/display"; fi
-export root
-
-run_quorvane() {
-  scripts/wine-session.sh start "$root"
-  eval "$(scripts/wine-session.sh env "$root")"
-  wine build/win/quorvane/quorvane.exe &
-  local program=$!
-  if [ ! -f "$root/xvfb.pid" ]; then wait $program; return; fi
-  sleep 5
-  import -window root "$root/screenshot.png"
-  echo "screenshot: $root/screenshot.png"
-  wineserver -k
-}
-export -f run_quorvane
-
-if [ "$internet" = yes ]; then
-  run_quorvane
-else
-  scripts/in-private-network.sh bash -c '
-    eval "$(scripts/wine-session.sh env "$root")"
-    scripts/wine-session.sh start "$root"
-    # Point quorvane at the loopback server before it starts.
-    wine reg add "HKCU\\Software\\veskar\\quorvane" /v Server /d 127.0.0.1 /f >/dev/null 2>&1
-    wine reg query "HKCU\\Software\\veskar\\quorvane" /v Sync >/dev/null 2>&1 \
-      || wine reg add "HKCU\\Software\\veskar\\quorvane" /v Sync /d "" /f >/dev/null 2>&1
-    python3 tools/sntp_server.py --address 127.0.0.1 & sntp=$!
-    run_quorvane
-    kill $sntp'
+# A clean prefix is made once and copied for every run: the product is
+# installed anew each time.
+if [ ! -f "$template/prefix/.qv-ready-2" ]; then
+  echo "run.sh: making a Wine prefix (once)"
+  scripts/wine-session.sh start "$template" >/dev/null || { echo "run.sh: no Wine prefix could be made" >&2; exit 1; }
+  scripts/wine-session.sh stop "$template"
 fi
-scripts/wine-session.sh stop "$root"
+cp -a "$template/prefix" "$root/prefix"
+export root internet
+
+demo() {
+  set -euo pipefail
+  fail() { echo "run.sh: $*" >&2; exit 1; }
+  scripts/wine-session.sh start "$root" >/dev/null || fail "no display: Xvfb could not be started"
+  eval "$(scripts/wine-session.sh env "$root")"
+  local machine='HKLM\SOFTWARE\veskar\quorvane' sntp=
+  if [ "$internet" = no ]; then
+    python3 tools/sntp_server.py --address 127.0.0.1 --offset 0.3 >/dev/null & sntp=$!
+    # All six machine values, before Setup: the service never asks anyone else.
+    wine reg add "$machine" /v Server /d 127.0.0.1 /f >/dev/null 2>&1
+    wine reg add "$machine" /v Sync /d "" /f >/dev/null 2>&1
+    local name value
+    for name in SyncInterval=30 MaxDelay=500 Tolerance=200 TimeShift=0; do
+      wine reg add "$machine" /v "${name%=*}" /t REG_DWORD /d "${name#*=}" /f >/dev/null 2>&1
+    done
+    wine reg add 'HKCU\Software\veskar\quorvane' /v Server /d 127.0.0.1 /f >/dev/null 2>&1
+  fi
+  local dist="$WINEPREFIX/drive_c/quorvane-dist"
+  cp -r build/win/dist "$dist"
+  local rc=0
+  wine 'C:\quorvane-dist\SETUP.EXE' /S '/LOG=C:\quorvane-dist\setup.log' || rc=$?
+  [ "$rc" = 0 ] || fail "Setup ended with $rc: $(iconv -f CP932 -t UTF-8 "$dist/setup.log" 2>/dev/null)"
+  echo "Installed with SETUP.EXE /S: quorvane and its clock service QuorvaneClock"
+  local programs
+  programs=$(wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders' /v Programs 2>/dev/null \
+             | iconv -f CP932 -t UTF-8 | sed -n 's/.*REG_SZ[[:space:]]*//p' | tr -d '\r')
+  wine start "$programs\\Quorvane.lnk" >/dev/null 2>&1 || fail "quorvane could not be started from its Start-menu link"
+
+  export QV_SHOT_DIR="$root/poses"
+  mkdir -p "$QV_SHOT_DIR"
+  local leave=
+  if [ ! -f "$root/xvfb.pid" ]; then leave=--leave; unset QV_SHOT_DIR; fi
+  local lines=() about= error= word rest
+  while IFS= read -r line; do
+    line=${line%$'\r'}
+    word=${line%% *}; rest=${line#* }
+    case "$word" in
+      LINE) lines+=("$rest"); echo "  $rest" ;;
+      ABOUT) about=$rest ;;
+      ERROR) error=$rest ;;
+      SHOT)
+        read -r name x y w h <<<"$rest"
+        case "$name" in
+          mouse-on-icon) xdotool mousemove 1012 757; sleep 0.5 ;;
+          run-menu) sleep 0.5; import -window root "$root/full.png"
+                    convert "$root/full.png" -crop 500x280+524+488 +repage "$root/menu.png" ;;
+          *) import -window root "$root/full.png"
+             convert "$root/full.png" -crop "$((w + 16))x$((h + 16))+$((x - 8))+$((y - 8))" +repage "$root/${name#run-}.png" ;;
+        esac
+        touch "$QV_SHOT_DIR/$name.done" ;;
+    esac
+  done < <(echo "The clock service's synchronisation, as 今すぐ合わせる shows it:" >&2
+           wine build/win/tools/rundriver.exe $leave | iconv -f CP932 -t UTF-8)
+  [ -z "$error" ] || fail "$error"
+  [ ${#lines[@]} -gt 0 ] || fail "no status lines: the service did not answer"
+  local server delay offset result=${lines[-1]} l
+  for l in "${lines[@]}"; do
+    case "$l" in
+      応答を待っています…\ \(*) [ -n "${server:-}" ] || server=${l#*(}; server=${server%)} ;;
+      往復遅延\ *) delay=${l#往復遅延 }; delay=${delay%秒} ;;
+      時刻誤差\ *) offset=${l#時刻誤差 }; offset=${offset%秒} ;;
+    esac
+  done
+  case "$result" in
+    時刻合わせに成功しました。) result="clock set: Windows accepted the new time (Wine never moves this machine's clock)" ;;
+    テストは正常に完了しました。) result="no correction needed (below the tolerance)" ;;
+    *) result="not set: $result" ;;
+  esac
+  echo "Summary: server ${server:-?}, round-trip delay ${delay:-?} s, clock error ${offset:-?} s, $result"
+  [ -z "$about" ] || echo "About box: $about"
+  if [ -z "$leave" ]; then
+    echo "Pictures: $root/menu.png $root/progress.png $root/about.png"
+  fi
+  wine net stop QuorvaneClock >/dev/null 2>&1 || true
+  [ -z "$sntp" ] || kill "$sntp"
+  case "$result" in clock\ set*|no\ correction*) ;; *) exit 1 ;; esac
+}
+export -f demo
+
+rc=0
+if [ "$internet" = yes ]; then
+  bash -c demo || rc=$?
+else
+  scripts/in-private-network.sh bash -c demo || rc=$?
+  [ "$rc" != 0 ] && [ ! -f "$root/display" ] && echo "run.sh: could the private network namespace be made? (unshare needs root)" >&2
+fi
+scripts/wine-session.sh stop "$root" 2>/dev/null || true
+rm -rf "$root/prefix"
+exit $rc
