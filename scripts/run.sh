@@ -65,17 +65,42 @@ demo() {
              | iconv -f CP932 -t UTF-8 | sed -n 's/.*REG_SZ[[:space:]]*//p' | tr -d '\r')
   wine start "$programs\\Quorvane.lnk" >/dev/null 2>&1 || fail "quorvane could not be started from its Start-menu link"
 
-  export QV_SHOT_DIR="$root/poses"
+  export QV_SHOT_DIR="$PWD/$root/poses"
   mkdir -p "$QV_SHOT_DIR"
   local leave=
   if [ ! -f "$root/xvfb.pid" ]; then leave=--leave; unset QV_SHOT_DIR; fi
-  local lines=() about= error= word rest
+  local lines=() error= word rest name x y w h verdict=
+  # The summary of the lines, once the About box has been read.
+  summarise() {
+    local server= delay= offset= result=${lines[-1]} l
+    for l in "${lines[@]}"; do
+      case "$l" in
+        応答を待っています…\ \(*) [ -n "$server" ] || { server=${l#*(}; server=${server%)}; } ;;
+        往復遅延\ *) delay=${l#往復遅延 }; delay=${delay%秒} ;;
+        時刻誤差\ *) offset=${l#時刻誤差 }; offset=${offset%秒} ;;
+      esac
+    done
+    case "$result" in
+      時刻合わせに成功しました。) verdict="clock set: Windows accepted the new time (Wine never moves this machine's clock)" ;;
+      テストは正常に完了しました。) verdict="no correction needed (below the tolerance)" ;;
+      *) verdict="not set: $result" ;;
+    esac
+    echo "Summary: server ${server:-?}, round-trip delay ${delay:-?} s, clock error ${offset:-?} s, $verdict"
+  }
+  echo "The clock service's synchronisation, as 今すぐ合わせる shows it:"
   while IFS= read -r line; do
     line=${line%$'\r'}
     word=${line%% *}; rest=${line#* }
+    # CP932 from the driver, converted line by line: a pipe through iconv
+    # would hold the requests for pictures until the driver ends.
+    [ "$word" = SHOT ] || rest=$(printf '%s' "$rest" | iconv -f CP932 -t UTF-8)
     case "$word" in
       LINE) lines+=("$rest"); echo "  $rest" ;;
-      ABOUT) about=$rest ;;
+      ABOUT)
+        [ ${#lines[@]} -gt 0 ] || fail "no status lines: the service did not answer"
+        summarise
+        echo "About box: $rest"
+        [ -z "$leave" ] || echo "quorvane keeps running on $DISPLAY: end it from its tray menu (終了)." ;;
       ERROR) error=$rest ;;
       SHOT)
         read -r name x y w h <<<"$rest"
@@ -88,31 +113,16 @@ demo() {
         esac
         touch "$QV_SHOT_DIR/$name.done" ;;
     esac
-  done < <(echo "The clock service's synchronisation, as 今すぐ合わせる shows it:" >&2
-           wine build/win/tools/rundriver.exe $leave | iconv -f CP932 -t UTF-8)
+  done < <(wine build/win/tools/rundriver.exe $leave)
   [ -z "$error" ] || fail "$error"
-  [ ${#lines[@]} -gt 0 ] || fail "no status lines: the service did not answer"
-  local server delay offset result=${lines[-1]} l
-  for l in "${lines[@]}"; do
-    case "$l" in
-      応答を待っています…\ \(*) [ -n "${server:-}" ] || server=${l#*(}; server=${server%)} ;;
-      往復遅延\ *) delay=${l#往復遅延 }; delay=${delay%秒} ;;
-      時刻誤差\ *) offset=${l#時刻誤差 }; offset=${offset%秒} ;;
-    esac
-  done
-  case "$result" in
-    時刻合わせに成功しました。) result="clock set: Windows accepted the new time (Wine never moves this machine's clock)" ;;
-    テストは正常に完了しました。) result="no correction needed (below the tolerance)" ;;
-    *) result="not set: $result" ;;
-  esac
-  echo "Summary: server ${server:-?}, round-trip delay ${delay:-?} s, clock error ${offset:-?} s, $result"
-  [ -z "$about" ] || echo "About box: $about"
+  [ -n "$verdict" ] || fail "quorvane's windows could not be read"
   if [ -z "$leave" ]; then
+    rm -f "$root/full.png"
     echo "Pictures: $root/menu.png $root/progress.png $root/about.png"
   fi
   wine net stop QuorvaneClock >/dev/null 2>&1 || true
   [ -z "$sntp" ] || kill "$sntp"
-  case "$result" in clock\ set*|no\ correction*) ;; *) exit 1 ;; esac
+  case "$verdict" in clock\ set*|no\ correction*) ;; *) exit 1 ;; esac
 }
 export -f demo
 
@@ -120,8 +130,9 @@ rc=0
 if [ "$internet" = yes ]; then
   bash -c demo || rc=$?
 else
+  scripts/in-private-network.sh true 2>/dev/null \
+    || { echo "run.sh: no private network namespace could be made (unshare -n needs root)" >&2; exit 1; }
   scripts/in-private-network.sh bash -c demo || rc=$?
-  [ "$rc" != 0 ] && [ ! -f "$root/display" ] && echo "run.sh: could the private network namespace be made? (unshare needs root)" >&2
 fi
 scripts/wine-session.sh stop "$root" 2>/dev/null || true
 rm -rf "$root/prefix"

@@ -35,6 +35,13 @@ scripts/in-private-network.sh bash -c '
   scripts/wine-session.sh stop "$root"
   exit $rc' 2>&1 | grep -v 'setlocale: LC_ALL' | tee "$log/win"; count "$log/win"
 
+echo "== the first command of the README: run.sh, headless"
+if env -u DISPLAY bash scripts/run.sh 2>&1 | tee "$log/run" | grep -q '^Summary: .*clock set: Windows accepted'; then
+  echo "run.sh: passed"; passed=$((passed + 1))
+else
+  cat "$log/run"; echo "run.sh: failed (no summary saying that the clock was set)"; failed=$((failed + 1))
+fi
+
 echo
 echo "total: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
