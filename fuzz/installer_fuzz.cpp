@@ -1,5 +1,5 @@
-// Arbitrary script values, paths and command lines through the entry and
-// command-line parsing, the double-byte routines and the WININIT rewrite. Besides the sanitizers'
+// Arbitrary script values, paths and command lines through the entry,
+// [Service] and command-line parsing, the double-byte routines and the WININIT rewrite. Besides the sanitizers'
 // checks: results always fit their buffers and are always terminated, and
 // the Rename section always ends with the new line.
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include "command_line.h"
 #include "dbcs_path.h"
 #include "script_rules.h"
+#include "service_rules.h"
 #include "wininit.h"
 
 bool IsLeadByte(unsigned char byte)
@@ -68,6 +69,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         char destination[PathSize] = "C:\\Old\\";
         PreviousDestination(path, destination, sizeof destination);
         Check(strlen(destination) < sizeof destination);
+    }
+
+    // The [Service] values: a key it accepts is one a script may delete.
+    if (IsServiceKey(value))
+        Check(IsDeletableKey(RegRoot::LocalMachine, value));
+    IsPrivilegeList(value);
+    bool validStart;
+    ServiceStartsAutomatically(value, &validStart);
+    char sid[80], sddl[200];
+    if (IsServiceName(value)) {
+        Check(ServiceSid(value, sid, sizeof sid) && strncmp(sid, "S-1-5-80-", 9) == 0);
+        Check(StatusKeySddl(sid, sddl, sizeof sddl));
     }
 
     static char out[70000];

@@ -48,8 +48,9 @@ void ProposeDestination()
             == ERROR_SUCCESS
         && type == REG_SZ) {
         value[size < PathSize ? size : PathSize] = '\0';
-        PreviousDestination(value, g_setup.destination, sizeof g_setup.destination);
         PreviousDestination(value, g_setup.previousDestination, sizeof g_setup.previousDestination);
+        if (g_setup.previousDestination[0])
+            lstrcpynA(g_setup.destination, g_setup.previousDestination, sizeof g_setup.destination);
     }
     RegCloseKey(key);
 }

@@ -260,20 +260,7 @@ void RegisterUninstall()
 
 bool BelongsToInstallation()
 {
-    char keyPath[PathSize], value[PathSize + 1], folder[PathSize] = "";
-    HKEY key;
-    if (!UninstallKeyPath(keyPath, sizeof keyPath)
-        || RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return true; // no installation to confuse it with
-    DWORD size = PathSize;
-    DWORD type;
-    if (RegQueryValueExA(key, "UninstallString", nullptr, &type, reinterpret_cast<BYTE*>(value), &size)
-            == ERROR_SUCCESS
-        && type == REG_SZ) {
-        value[size < PathSize ? size : PathSize] = '\0';
-        PreviousDestination(value, folder, sizeof folder);
-    }
-    RegCloseKey(key);
+    const char* folder = g_setup.previousDestination; // from the Uninstall entry, when there is one
     if (!folder[0] || EqualsIgnoringCase(folder, g_setup.sourceFolder))
         return true;
     // A copy elsewhere (the downloaded package) would delete the files
