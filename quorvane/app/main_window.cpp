@@ -50,21 +50,31 @@ uint32_t SyncIntervalMinutes()
     return g_settings.SyncInterval > 0 ? uint32_t(g_settings.SyncInterval) : 1;
 }
 
+// One minute of the scheduler: an automatic attempt when it is due, the
+// connection is up and no kiss code of the server holds it back.
+void StartDueAttempt(HWND window)
+{
+    if (!g_settings.Sync)
+        return;
+    if (!KissAllowsAutomaticAttempt(&g_serverKiss, g_settings.Server, SyncIntervalMinutes())) {
+        g_minutesSinceSync = -1; // the first tick the server allows starts one
+        return;
+    }
+    DWORD flags;
+    if (!SyncTickStartsAttempt(&g_minutesSinceSync, InternetGetConnectedState(&flags, 0) != FALSE,
+                               g_settings.SyncInterval))
+        return;
+    SyncRequest request = {Synchronise, g_settings.Server, DWORD(g_settings.MaxDelay), DWORD(g_settings.Tolerance),
+                           g_settings.TimeShift};
+    // Refused while a visible test runs: that counts as done.
+    StartSyncAttempt(window, &request, FALSE);
+}
+
 void OnSyncTick(HWND window)
 {
-    DWORD flags;
-    if (g_serviceMode) {
-        // The service keeps the clock: the tray program starts no attempt.
-    } else if (g_settings.Sync && !KissAllowsAutomaticAttempt(&g_serverKiss, g_settings.Server, SyncIntervalMinutes()))
-        g_minutesSinceSync = -1; // the first tick the server allows starts one
-    else if (g_settings.Sync
-             && SyncTickStartsAttempt(&g_minutesSinceSync, InternetGetConnectedState(&flags, 0) != FALSE,
-                                      g_settings.SyncInterval)) {
-        SyncRequest request = {Synchronise, g_settings.Server, DWORD(g_settings.MaxDelay),
-                               DWORD(g_settings.Tolerance), g_settings.TimeShift};
-        // Refused while a visible test runs: that counts as done.
-        StartSyncAttempt(window, &request, FALSE);
-    }
+    // While the clock service is installed it keeps the clock, not the tray.
+    if (!g_serviceMode)
+        StartDueAttempt(window);
     SetTimer(window, IDT_SYNC, 60000, nullptr);
 }
 
