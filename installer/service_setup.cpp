@@ -39,6 +39,7 @@ const char* const ApiNames[] = {"OpenSCManagerA",   "OpenServiceA",         "Cre
                                 "ConvertStringSecurityDescriptorToSecurityDescriptorA"};
 
 ServiceApi g_api;
+DWORD g_openError; // why the last OpenProductService found no service
 
 bool LoadApi()
 {
@@ -71,10 +72,13 @@ bool EventLogKeyPath(char* out)
 SC_HANDLE OpenProductService(DWORD access, SC_HANDLE* manager)
 {
     *manager = g_api.openManager(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE);
-    if (!*manager)
+    if (!*manager) {
+        g_openError = GetLastError();
         return nullptr;
+    }
     SC_HANDLE service = g_api.openService(*manager, g_service.name, access);
     if (!service) {
+        g_openError = GetLastError();
         g_api.close(*manager);
         *manager = nullptr;
     }
@@ -108,8 +112,10 @@ bool WaitForState(SC_HANDLE service, DWORD state)
 bool ExistingServiceIsOurs(const char* expected)
 {
     SC_HANDLE manager, service = OpenProductService(SERVICE_QUERY_CONFIG, &manager);
+    // Only a service that does not exist is none; one that cannot be looked
+    // at cannot be shown to be ours.
     if (!service)
-        return manager != nullptr || GetLastError() != ERROR_ACCESS_DENIED;
+        return g_openError == ERROR_SERVICE_DOES_NOT_EXIST;
     bool ours = false;
     DWORD size = 0;
     g_api.queryConfig(service, nullptr, 0, &size);

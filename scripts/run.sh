@@ -42,13 +42,15 @@ demo() {
   fail() { echo "run.sh: $*" >&2; exit 1; }
   scripts/wine-session.sh start "$root" >/dev/null || fail "no display: Xvfb could not be started"
   eval "$(scripts/wine-session.sh env "$root")"
-  local machine='HKLM\SOFTWARE\veskar\quorvane' sntp=
+  local machine='HKLM\SOFTWARE\veskar\quorvane'
+  sntp= # global: the exit trap reads it after this function
   if [ "$internet" = no ]; then
     python3 tools/sntp_server.py --address 127.0.0.1 --offset 0.3 >/dev/null & sntp=$!
+    trap 'kill "$sntp" 2>/dev/null' EXIT # also when a step fails
     # All six machine values, before Setup: the service never asks anyone else.
     wine reg add "$machine" /v Server /d 127.0.0.1 /f >/dev/null 2>&1
     wine reg add "$machine" /v Sync /d "" /f >/dev/null 2>&1
-    local name value
+    local name
     for name in SyncInterval=30 MaxDelay=500 Tolerance=200 TimeShift=0; do
       wine reg add "$machine" /v "${name%=*}" /t REG_DWORD /d "${name#*=}" /f >/dev/null 2>&1
     done
@@ -121,7 +123,6 @@ demo() {
     echo "Pictures: $root/menu.png $root/progress.png $root/about.png"
   fi
   wine net stop QuorvaneClock >/dev/null 2>&1 || true
-  [ -z "$sntp" ] || kill "$sntp"
   case "$verdict" in clock\ set*|no\ correction*) ;; *) exit 1 ;; esac
 }
 export -f demo
