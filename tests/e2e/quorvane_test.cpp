@@ -74,6 +74,13 @@ protected:
     {
         RegSetKeyValueA(HKEY_CURRENT_USER, SettingsKey, name, REG_DWORD, &value, 4);
     }
+    std::string GetString(const char* name)
+    {
+        char value[300] = {};
+        DWORD size = sizeof value;
+        RegGetValueA(HKEY_CURRENT_USER, SettingsKey, name, RRF_RT_REG_SZ, nullptr, value, &size);
+        return value;
+    }
     bool GetDword(const char* name, LONG* value)
     {
         DWORD size = 4;
@@ -472,10 +479,7 @@ TEST_F(QuorvaneTest, AdvancedDialogChecksItsFieldsAndTestsTheServerTypedIn)
     CloseDialog(settings, IDCANCEL);
 
     EXPECT_EQ(ExitProgram(), 0u);
-    char server[64] = {};
-    DWORD size = sizeof server;
-    RegGetValueA(HKEY_CURRENT_USER, SettingsKey, "Server", RRF_RT_REG_SZ, nullptr, server, &size);
-    EXPECT_STREQ(server, "127.0.0.2");
+    EXPECT_EQ(GetString("Server"), "127.0.0.2");
     LONG value = 0;
     EXPECT_TRUE(GetDword("MaxDelay", &value));
     EXPECT_EQ(value, 400);
@@ -862,11 +866,7 @@ TEST_F(ClockServiceTest, TheTrayProgramShowsAndEditsTheServicesSettingsAndAsksIt
               (std::vector<std::string>{"通信の初期化に失敗しました。"}));
     CloseDialog(progress, IDCANCEL);
     EXPECT_EQ(ExitProgram(), 0u);
-    // The per-user values stay the user's.
-    char userServer[64] = {};
-    DWORD size = sizeof userServer;
-    RegGetValueA(HKEY_CURRENT_USER, SettingsKey, "Server", RRF_RT_REG_SZ, nullptr, userServer, &size);
-    EXPECT_STREQ(userServer, "127.0.0.3");
+    EXPECT_EQ(GetString("Server"), "127.0.0.3"); // the per-user values stay the user's
 }
 
 // Not a test: shows quorvane's windows one after the other for
