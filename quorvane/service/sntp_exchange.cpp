@@ -4,9 +4,8 @@
 #include <ws2tcpip.h>
 
 #include "../res/resource.h"
-#include "datagram.h"
 #include "ntp_time.h"
-#include "request_nonce.h"
+#include "request_exchange.h"
 #include "resolver.h"
 #include "server_address.h"
 #include "status_lines.h"
@@ -15,8 +14,7 @@ namespace {
 
 const DWORD LookupLimitMs = 30000; // a lookup that takes longer counts as "not found"
 const DWORD ResendMs = 1000;
-const int SendsPerAttempt = 5;    // the first and four resends
-const int SendCallsPerRequest = 5;
+const int SendsPerAttempt = 5; // the first and four resends
 
 enum Step { StepGoOn, StepDone, StepStopped };
 
@@ -75,23 +73,6 @@ Step OpenSocket(Exchange* x)
     return StepGoOn;
 }
 
-void SendRequest(Exchange* x)
-{
-    uint8_t nonce[8];
-    MakeRequestNonce(nonce);
-    uint8_t packet[NtpPacketSize];
-    BuildNtpRequest(NtpTimestamp::fromNetwork(nonce), packet);
-    for (int call = 0; call < SendCallsPerRequest; ++call) {
-        const NtpTimestamp sentAt = NtpTimestamp::now();
-        if (SendDatagram(x->socket, reinterpret_cast<const char*>(packet), NtpPacketSize, x->server->ai_addr,
-                         int(x->server->ai_addrlen))) {
-            LogRequest(&x->sent, nonce, sentAt);
-            return;
-        }
-    }
-    AddStatusLine(IDS_SEND_FAILED);
-}
-
 // Takes every datagram waiting on the socket, as the tray's attempt does.
 Step ReceiveReplies(Exchange* x)
 {
@@ -99,27 +80,16 @@ Step ReceiveReplies(Exchange* x)
     WSAEnumNetworkEvents(x->socket, x->readable, &events); // resets the event
     for (;;) {
         uint8_t reply[NtpPacketSize];
-        sockaddr_storage sender = {};
-        int senderLength = sizeof sender;
-        int error;
-        const int received = ReceiveDatagram(x->socket, reinterpret_cast<char*>(reply), NtpPacketSize,
-                                             reinterpret_cast<sockaddr*>(&sender), &senderLength, &error);
-        const NtpTimestamp arrival = NtpTimestamp::now();
-        if (received == SOCKET_ERROR && error == WSAEWOULDBLOCK)
+        NtpTimestamp arrival;
+        switch (ReceiveFromServer(x->socket, x->server, reply, &arrival)) {
+        case NothingToReceive:
             return StepGoOn;
-        const bool datagram = received != SOCKET_ERROR || error == WSAEMSGSIZE;
-        if (datagram && !IsReplyFromServer(x->server->ai_addr, reinterpret_cast<sockaddr*>(&sender), senderLength))
+        case Dropped:
             continue;
-        if (received == SOCKET_ERROR) {
-            if (error == WSAECONNRESET)
-                AddStatusLine(IDS_CONNECTION_REFUSED);
-            else
-                AddStatusLine(IDS_INVALID_REPLY, error);
+        case Unusable:
             return StepDone;
-        }
-        if (received != NtpPacketSize) {
-            AddStatusLine(IDS_INVALID_REPLY, int(InvalidLength));
-            return StepDone;
+        case Received:
+            break;
         }
         switch (ProcessReply(reply, arrival, &x->sent, &x->request, &x->result.figures)) {
         case ReplyIgnored:
@@ -148,7 +118,7 @@ Step AskServer(Exchange* x)
     for (int send = 0; send < SendsPerAttempt; ++send) {
         if (send > 0)
             AddStatusLine(IDS_WAITING_RETRY, send);
-        SendRequest(x);
+        SendNoncedRequest(x->socket, x->server, &x->sent);
         const ULONGLONG deadline = GetTickCount64() + ResendMs;
         for (ULONGLONG now = GetTickCount64(); now < deadline; now = GetTickCount64()) {
             HANDLE waits[2] = {x->stop, x->readable};

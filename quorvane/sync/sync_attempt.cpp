@@ -4,14 +4,12 @@
 #include <ws2tcpip.h>
 
 #include "../res/resource.h"
-#include "datagram.h"
+#include "machine_settings.h"
 #include "ntp_time.h"
 #include "reply.h"
-#include "request_nonce.h"
+#include "request_exchange.h"
 #include "resolver.h"
-#include "server_address.h"
 #include "server_kiss.h"
-#include "machine_settings.h"
 #include "service_link.h"
 #include "status_lines.h"
 
@@ -110,60 +108,13 @@ bool SendRequest()
     // The lines shown so far are drawn now, not while the reply is on its
     // way: a reply that waits for drawing would count it as network delay.
     UpdateWindow(g_attempt.window);
-    uint8_t nonce[8];
-    MakeRequestNonce(nonce);
-    uint8_t packet[NtpPacketSize];
-    BuildNtpRequest(NtpTimestamp::fromNetwork(nonce), packet);
-    const addrinfo* server = g_attempt.addresses;
-    for (int call = 0; call < MAX_SENDS; ++call) {
-        const NtpTimestamp sentAt = NtpTimestamp::now();
-        if (SendDatagram(g_attempt.socket, reinterpret_cast<const char*>(packet), NtpPacketSize, server->ai_addr,
-                         int(server->ai_addrlen))) {
-            LogRequest(&g_attempt.sent, nonce, sentAt);
-            return true;
-        }
-    }
-    AddStatusLine(IDS_SEND_FAILED);
-    return false;
+    return SendNoncedRequest(g_attempt.socket, g_attempt.addresses, &g_attempt.sent);
 }
 
 void SendOrCloseSocket()
 {
     if (!SendRequest())
         CloseSyncSocket(); // every later resend fails the same way
-}
-
-enum ReceiveResult { Received, NothingToReceive, Unusable };
-
-// Receives a datagram and reads the clock at once, before any line is drawn:
-// that reading is the reply's arrival time. Anything that another host sends
-// to our port is dropped before it is looked at, whatever its size.
-ReceiveResult ReceiveReply(uint8_t reply[NtpPacketSize], NtpTimestamp* arrival)
-{
-    int error;
-    sockaddr_storage sender = {};
-    int senderLength = sizeof sender;
-    int received = ReceiveDatagram(g_attempt.socket, reinterpret_cast<char*>(reply), NtpPacketSize,
-                                   reinterpret_cast<sockaddr*>(&sender), &senderLength, &error);
-    *arrival = NtpTimestamp::now();
-    if (received == SOCKET_ERROR && error == WSAEWOULDBLOCK)
-        return NothingToReceive; // Windows may notify FD_READ with no datagram queued
-    const bool datagram = received != SOCKET_ERROR || error == WSAEMSGSIZE;
-    if (datagram
-        && !IsReplyFromServer(g_attempt.addresses->ai_addr, reinterpret_cast<const sockaddr*>(&sender), senderLength))
-        return NothingToReceive;
-    if (received == SOCKET_ERROR) {
-        if (error == WSAECONNRESET)
-            AddStatusLine(IDS_CONNECTION_REFUSED); // the server's port is closed
-        else
-            AddStatusLine(IDS_INVALID_REPLY, error); // a longer datagram gives WSAEMSGSIZE
-        return Unusable;
-    }
-    if (received != NtpPacketSize) {
-        AddStatusLine(IDS_INVALID_REPLY, int(InvalidLength));
-        return Unusable;
-    }
-    return Received;
 }
 
 void OnNetStart()
@@ -249,8 +200,9 @@ void OnSocket(WPARAM socket, LPARAM event)
         return;
     uint8_t reply[NtpPacketSize];
     NtpTimestamp arrival;
-    switch (ReceiveReply(reply, &arrival)) {
+    switch (ReceiveFromServer(g_attempt.socket, g_attempt.addresses, reply, &arrival)) {
     case NothingToReceive:
+    case Dropped:
         return; // keep waiting
     case Unusable:
         StopAndFinish();
