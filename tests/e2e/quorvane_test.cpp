@@ -138,6 +138,15 @@ protected:
         return code;
     }
 
+    // Opens the tray menu (as a right click on the icon does) and returns it.
+    HWND OpenTrayMenu()
+    {
+        PostMessageA(main_, WmTrayNotify, 1, WM_RBUTTONDOWN);
+        HWND menu = nullptr;
+        EXPECT_TRUE(WaitFor([&] { return (menu = FindProcessWindow(process_.dwProcessId, "#32768")) != nullptr; }));
+        return menu;
+    }
+
     HWND OpenDialog(Command command, int controlId)
     {
         PostMessageA(main_, WM_COMMAND, command, 0);
@@ -258,9 +267,8 @@ TEST_F(QuorvaneTest, ASecondStartEndsAtOnceAndTheFirstSavesEveryValueAtExit)
 TEST_F(QuorvaneTest, TheTrayMenuOpensTheSettings)
 {
     Start();
-    PostMessageA(main_, WmTrayNotify, 1, WM_RBUTTONDOWN);
-    HWND menu = nullptr;
-    ASSERT_TRUE(WaitFor([&] { return (menu = FindProcessWindow(process_.dwProcessId, "#32768")) != nullptr; }));
+    HWND menu = OpenTrayMenu();
+    ASSERT_NE(menu, nullptr);
     // The menu's items, read from the program's own resources.
     HMODULE resources = LoadLibraryExA(program_.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(resources, nullptr);
@@ -619,9 +627,7 @@ protected:
     // returns the progress window.
     HWND SyncNowFromMenu()
     {
-        PostMessageA(main_, WmTrayNotify, 1, WM_RBUTTONDOWN);
-        HWND menu = nullptr;
-        EXPECT_TRUE(WaitFor([&] { return (menu = FindProcessWindow(process_.dwProcessId, "#32768")) != nullptr; }));
+        HWND menu = OpenTrayMenu();
         for (int i = 0; i < 3; ++i)
             PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
         PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
@@ -888,9 +894,8 @@ TEST_F(Poser, DISABLED_ForScreenshots)
     ASSERT_TRUE(WaitFor([&] { return !sntp.RequestTicks().empty(); }));
     Pose("tray-tip", nullptr); // the script rests the mouse on the icon
 
-    PostMessageA(main_, WmTrayNotify, 1, WM_RBUTTONDOWN);
-    HWND menu = nullptr;
-    ASSERT_TRUE(WaitFor([&] { return (menu = FindProcessWindow(process_.dwProcessId, "#32768")) != nullptr; }));
+    HWND menu = OpenTrayMenu();
+    ASSERT_NE(menu, nullptr);
     Pose("tray-menu", nullptr);
     PostMessageA(menu, WM_KEYDOWN, VK_ESCAPE, 0);
     WaitFor([&] { return !IsWindowVisible(menu); });
@@ -937,9 +942,8 @@ TEST_F(ServicePoser, DISABLED_ForScreenshots)
     Start();
 
     PoseForScreenshot("mouse-on-icon", nullptr); // the menu opens where the mouse is
-    PostMessageA(main_, WmTrayNotify, 1, WM_RBUTTONDOWN);
-    HWND menu = nullptr;
-    ASSERT_TRUE(WaitFor([&] { return (menu = FindProcessWindow(process_.dwProcessId, "#32768")) != nullptr; }));
+    HWND menu = OpenTrayMenu();
+    ASSERT_NE(menu, nullptr);
     PoseForScreenshot("tray-menu-service", nullptr);
     PostMessageA(menu, WM_KEYDOWN, VK_ESCAPE, 0);
     WaitFor([&] { return !IsWindowVisible(menu); });
