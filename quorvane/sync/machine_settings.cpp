@@ -3,7 +3,7 @@
 #include "registry_values.h"
 
 // The default server of the per-user store, which the machine store shares.
-#include "../app/settings.h"
+#include "settings.h"
 
 namespace {
 
