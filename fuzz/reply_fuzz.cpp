@@ -53,6 +53,12 @@ BOOL SetSystemClock(const SYSTEMTIME* utc)
     return TRUE;
 }
 
+bool UtcToLocalTime(uint64_t utcTicks, SYSTEMTIME* local)
+{
+    FileTimeToUtcCalendar(utcTicks, local); // UTC stands in for the zone
+    return true;
+}
+
 bool EnableSystemTimePrivilege()
 {
     return true;

@@ -24,6 +24,17 @@
 #define IDS_ROUND_TRIP 12316
 #define IDS_CLOCK_ERROR 12317
 #define IDS_SYNCED_AT 12318
+// The clock service's lines: one per address of the server, then the outcome.
+#define IDS_ADDRESS_ANSWER 12319
+#define IDS_ADDRESS_SILENT 12320
+#define IDS_ADDRESS_UNUSABLE 12321
+#define IDS_ADDRESS_FALSETICKER 12322
+#define IDS_SERVERS_AGREE 12323
+#define IDS_NO_AGREEMENT 12324
+#define IDS_STEP_TOO_LARGE 12325
+#define IDS_NO_ADDRESS_ANSWERED 12326
+#define IDS_DOMAIN_TIME 12327
+#define IDS_ADDRESS_UNREACHABLE 12328
 
 // Tray application.
 #define IDI_QUORVANE 101

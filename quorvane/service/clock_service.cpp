@@ -2,6 +2,7 @@
 
 #include <winsock2.h>
 
+#include "../res/resource.h"
 #include "attempt_lines.h"
 #include "clock.h"
 #include "machine_settings.h"
@@ -17,11 +18,23 @@ const DWORD ResumeAutomatic = 0x12; // PBT_APMRESUMEAUTOMATIC
 // What the control handler (on the dispatcher's thread) hands the worker.
 enum WorkerEvent { StopEvent, SyncNowEvent, RereadEvent, ResumeEvent, EventCount };
 
+struct Worker {
+    MachineSettings settings;
+    ServiceSchedule schedule; // shared with the control handler, under `lock`
+    bool running;             // an attempt runs (under `lock`)
+    bool sockets;
+    bool failedSinceAnswer;   // the first failure after a usable answer is logged, no more
+    UINT loggedEpisode;       // 12324, 12325 or 12327 while an episode of it is logged
+    DWORD failures;           // attempts in a row without a usable answer
+};
+
 struct ClockService {
     SERVICE_STATUS_HANDLE statusHandle;
     SERVICE_STATUS status;
     HANDLE events[EventCount];
     HANDLE worker;
+    CRITICAL_SECTION lock;
+    Worker w;
 };
 
 ClockService g_service;
@@ -54,9 +67,20 @@ DWORD WINAPI ControlHandler(DWORD control, DWORD eventType, void*, void*)
         if (eventType == ResumeAutomatic)
             SetEvent(g_service.events[ResumeEvent]);
         return NO_ERROR;
-    case SERVICE_CONTROL_SYNC_NOW:
+    case SERVICE_CONTROL_SYNC_NOW: {
+        // Decided here, so that the caller learns at once whether an attempt
+        // starts (NO_ERROR) or the service declines (ERROR_BUSY).
+        EnterCriticalSection(&g_service.lock);
+        const bool start = g_service.w.sockets
+                           && ScheduleSyncNow(&g_service.w.schedule, GetTickCount64(), g_service.w.running);
+        if (start)
+            g_service.w.running = true; // until the worker takes it
+        LeaveCriticalSection(&g_service.lock);
+        if (!start)
+            return ERROR_BUSY;
         SetEvent(g_service.events[SyncNowEvent]);
         return NO_ERROR;
+    }
     case SERVICE_CONTROL_REREAD_SETTINGS:
         SetEvent(g_service.events[RereadEvent]);
         return NO_ERROR;
@@ -64,63 +88,91 @@ DWORD WINAPI ControlHandler(DWORD control, DWORD eventType, void*, void*)
     return ERROR_CALL_NOT_IMPLEMENTED;
 }
 
-struct Worker {
-    MachineSettings settings;
-    ServiceSchedule schedule;
-    bool failedSinceSuccess; // the first failure after a success is logged, no more
-};
+// Logs the first failure after a usable answer, and each episode of
+// disagreement, a refused step or standing aside once.
+void LogAttempt(Worker* w, const ExchangeResult& result)
+{
+    const UINT last = g_attemptLines.lastId;
+    if (result.clockSet)
+        LogClockSet(w->settings.Server, result.figures);
+    if (result.usable) {
+        w->failedSinceAnswer = false;
+    } else if (!w->failedSinceAnswer) {
+        LogSyncFailure(w->settings.Server);
+        w->failedSinceAnswer = true;
+    }
+    const bool episode = last == IDS_NO_AGREEMENT || last == IDS_STEP_TOO_LARGE || last == IDS_DOMAIN_TIME;
+    if (episode && last != w->loggedEpisode)
+        LogSyncFailure(w->settings.Server);
+    w->loggedEpisode = episode ? last : 0;
+}
 
 void RunAttempt(Worker* w)
 {
     const ULONGLONG started = ReadSystemClock();
+    EnterCriticalSection(&g_service.lock);
     ScheduleAttemptStarted(&w->schedule, GetTickCount64());
+    w->running = true;
+    static ServiceSchedule dropped; // the addresses dropped so far, read without the lock
+    dropped = w->schedule;
+    LeaveCriticalSection(&g_service.lock);
     ClearAttemptLines();
-    const ExchangeResult result = RunSntpExchange(w->settings, g_service.events[StopEvent]);
+    const ExchangeOptions options = {&dropped, FollowsDomainTime()};
+    const ExchangeResult result = RunSntpExchange(w->settings, g_service.events[StopEvent], options);
+    EnterCriticalSection(&g_service.lock);
+    w->running = false;
+    if (!result.stopped) {
+        for (int i = 0; i < result.deniedCount; ++i)
+            ScheduleDropAddress(&w->schedule, result.denied[i]);
+        ScheduleAttemptEnded(&w->schedule, result.outcome);
+    }
+    LeaveCriticalSection(&g_service.lock);
     if (result.stopped)
         return;
-    ScheduleAttemptEnded(&w->schedule, result.outcome);
-    WriteAttemptStatus(started, result.clockSet, ReadSystemClock());
-    if (result.clockSet) {
-        LogClockSet(w->settings.Server, result.figures);
-        w->failedSinceSuccess = false;
-    } else if (result.outcome != OutcomeAnswered && !w->failedSinceSuccess) {
-        LogSyncFailure(w->settings.Server);
-        w->failedSinceSuccess = true;
-    }
+    w->failures = result.usable ? 0 : w->failures + 1;
+    const UINT last = g_attemptLines.lastId;
+    const bool good = result.clockSet || last == IDS_TEST_COMPLETED;
+    WriteAttemptStatus(started, result, good, w->failures, ReadSystemClock());
+    LogAttempt(w, result);
 }
 
 DWORD WINAPI WorkerThread(void*)
 {
-    WSADATA data;
-    const bool sockets = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    static Worker w;
-    ReadMachineSettings(&w.settings);
-    ScheduleStart(&w.schedule, GetTickCount64(), w.settings.Sync != 0, DWORD(w.settings.SyncInterval),
-                  w.settings.Server);
+    Worker* w = &g_service.w;
     for (;;) {
-        const ULONGLONG wait = ScheduleWait(&w.schedule, GetTickCount64());
+        EnterCriticalSection(&g_service.lock);
+        const ULONGLONG wait = ScheduleWait(&w->schedule, GetTickCount64());
+        LeaveCriticalSection(&g_service.lock);
         const DWORD timeout = wait == NoAttempt ? INFINITE : wait > 0x7FFFFFFF ? 0x7FFFFFFF : DWORD(wait);
         const DWORD woken = WaitForMultipleObjects(EventCount, g_service.events, FALSE, timeout);
         const ULONGLONG now = GetTickCount64();
-        if (woken == WAIT_OBJECT_0 + StopEvent) {
+        if (woken == WAIT_OBJECT_0 + StopEvent)
             break;
-        } else if (woken == WAIT_OBJECT_0 + SyncNowEvent) {
-            if (sockets && ScheduleSyncNow(&w.schedule, now, false))
-                RunAttempt(&w);
-        } else if (woken == WAIT_OBJECT_0 + RereadEvent) {
-            ReadMachineSettings(&w.settings);
-            ScheduleSettingsChanged(&w.schedule, now, w.settings.Sync != 0, DWORD(w.settings.SyncInterval),
-                                    w.settings.Server);
-        } else if (woken == WAIT_OBJECT_0 + ResumeEvent) {
-            ScheduleResumed(&w.schedule, now);
-        } else if (woken == WAIT_TIMEOUT && ScheduleWait(&w.schedule, now) == 0) {
-            if (sockets)
-                RunAttempt(&w);
-            else
-                ScheduleAttemptEnded(&w.schedule, OutcomeFailed);
+        if (woken == WAIT_OBJECT_0 + SyncNowEvent) {
+            RunAttempt(w); // the handler has counted it
+            continue;
         }
+        EnterCriticalSection(&g_service.lock);
+        bool due = false;
+        if (woken == WAIT_OBJECT_0 + RereadEvent) {
+            ReadMachineSettings(&w->settings);
+            ScheduleSettingsChanged(&w->schedule, now, w->settings.Sync != 0, DWORD(w->settings.SyncInterval),
+                                    w->settings.Server);
+        } else if (woken == WAIT_OBJECT_0 + ResumeEvent) {
+            ScheduleResumed(&w->schedule, now);
+        } else if (woken == WAIT_TIMEOUT && ScheduleWait(&w->schedule, now) == 0) {
+            due = true;
+            if (!w->sockets) {
+                ScheduleAttemptStarted(&w->schedule, now);
+                ScheduleAttemptEnded(&w->schedule, OutcomeFailed);
+                due = false;
+            }
+        }
+        LeaveCriticalSection(&g_service.lock);
+        if (due)
+            RunAttempt(w);
     }
-    if (sockets)
+    if (w->sockets)
         WSACleanup();
     return 0;
 }
@@ -129,12 +181,20 @@ DWORD WINAPI WorkerThread(void*)
 
 void WINAPI ClockServiceMain(DWORD, char**)
 {
-    g_service.statusHandle = RegisterServiceCtrlHandlerExA(CLOCK_SERVICE_NAME, ControlHandler, nullptr);
-    if (!g_service.statusHandle)
-        return;
+    // Everything the control handler touches exists before it can be called.
     // Stop stays set for every wait that watches it; the requests are taken once.
     for (int i = 0; i < EventCount; ++i)
         g_service.events[i] = CreateEventA(nullptr, i == StopEvent, FALSE, nullptr);
+    InitializeCriticalSection(&g_service.lock);
+    Worker* w = &g_service.w;
+    WSADATA data;
+    w->sockets = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    ReadMachineSettings(&w->settings);
+    ScheduleStart(&w->schedule, GetTickCount64(), w->settings.Sync != 0, DWORD(w->settings.SyncInterval),
+                  w->settings.Server);
+    g_service.statusHandle = RegisterServiceCtrlHandlerExA(CLOCK_SERVICE_NAME, ControlHandler, nullptr);
+    if (!g_service.statusHandle)
+        return;
     g_service.worker = CreateThread(nullptr, 0, WorkerThread, nullptr, 0, nullptr);
     if (!g_service.worker) {
         g_service.status.dwWin32ExitCode = GetLastError();

@@ -52,7 +52,8 @@ void FormatSignedMs(char* out, LONGLONG value)
 
 } // namespace
 
-void WriteAttemptStatus(ULONGLONG started, bool clockSet, ULONGLONG synced)
+void WriteAttemptStatus(ULONGLONG started, const ExchangeResult& attempt, bool good, DWORD failures,
+                        ULONGLONG synced)
 {
     HKEY key = OpenStatusKey();
     if (!key)
@@ -69,8 +70,16 @@ void WriteAttemptStatus(ULONGLONG started, bool clockSet, ULONGLONG synced)
     }
     const DWORD result = g_attemptLines.lastId;
     RegSetValueExA(key, "LastResult", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&result), sizeof result);
-    if (clockSet)
+    if (attempt.clockSet)
         SetQword(key, "LastSyncTime", synced);
+    if (attempt.chosen) {
+        SetQword(key, "LastOffset", ULONGLONG(attempt.offset));
+        RegSetValueExA(key, "LastServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(attempt.server),
+                       DWORD(lstrlenA(attempt.server) + 1));
+    }
+    if (good)
+        SetQword(key, "LastGoodTime", started);
+    RegSetValueExA(key, "Failures", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&failures), sizeof failures);
     SetQword(key, "LastAttemptTime", started);
     RegCloseKey(key);
 }
@@ -88,4 +97,33 @@ void LogSyncFailure(const char* server)
 {
     const char* strings[] = {server, LastAttemptLine()};
     Report(EVENTLOG_WARNING_TYPE, MSG_SYNC_FAILED, strings, 2);
+}
+
+namespace {
+
+// "NT5DS" or "AllSync" in the value Type of `path`; 1 yes, 0 no, -1 no value.
+int DomainType(const char* path)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return -1;
+    char type[16] = {};
+    DWORD size = sizeof type - 1, kind = 0;
+    const LONG read = RegQueryValueExA(key, "Type", nullptr, &kind, reinterpret_cast<BYTE*>(type), &size);
+    RegCloseKey(key);
+    if (read != ERROR_SUCCESS || (kind != REG_SZ && kind != REG_EXPAND_SZ))
+        return -1;
+    return lstrcmpiA(type, "NT5DS") == 0 || lstrcmpiA(type, "AllSync") == 0;
+}
+
+} // namespace
+
+bool FollowsDomainTime()
+{
+    // A domain member's clock must follow its domain controller (Kerberos
+    // fails beyond five minutes): the policy decides first, then the setting.
+    const int policy = DomainType("SOFTWARE\\Policies\\Microsoft\\W32Time\\Parameters");
+    if (policy >= 0)
+        return policy == 1;
+    return DomainType("SYSTEM\\CurrentControlSet\\Services\\W32Time\\Parameters") == 1;
 }

@@ -6,12 +6,17 @@
 
 #include "sntp_exchange.h"
 
-// Writes LastLines, LastResult and (after a setting) LastSyncTime, then
-// LastAttemptTime, the value a reader watches, last. `started` and `synced`
-// are UTC FILETIME counts.
-void WriteAttemptStatus(ULONGLONG started, bool clockSet, ULONGLONG synced);
+// Writes LastLines, LastResult, (after a setting) LastSyncTime, (when an
+// answer was chosen) LastOffset, LastServer and, for a good attempt,
+// LastGoodTime, then Failures, and LastAttemptTime, the value a reader
+// watches, last. `started` and `synced` are UTC FILETIME counts.
+void WriteAttemptStatus(ULONGLONG started, const ExchangeResult& result, bool good, DWORD failures,
+                        ULONGLONG synced);
 
 // Logs a clock setting, or a failure (the caller logs only the first after
 // a success).
 void LogClockSet(const char* server, const ReplyFigures& figures);
 void LogSyncFailure(const char* server);
+// Whether the Windows Time service follows the domain hierarchy (Type NT5DS
+// or AllSync, the policy first): then this service never sets the clock.
+bool FollowsDomainTime();

@@ -41,6 +41,7 @@ void ForgetServer(ServiceSchedule* schedule, const char* server)
     schedule->backoffMinutes = 0;
     schedule->rateHoldMinutes = 0;
     schedule->denied = false;
+    schedule->dropped = 0;
 }
 
 // Zero would ask the server in a tight loop.
@@ -71,6 +72,10 @@ void ScheduleSettingsChanged(ServiceSchedule* schedule, uint64_t now, bool sync,
         schedule->nextMs = sync ? now + StartDelayMs : NoAttempt;
         return;
     }
+    // Before the first attempt the start's plan stands: the first attempt is
+    // not put off again each time the settings are read.
+    if (!schedule->attempted && sync && schedule->nextMs != NoAttempt)
+        return;
     PlanNext(schedule, now);
 }
 
@@ -105,16 +110,42 @@ void ScheduleAttemptEnded(ServiceSchedule* schedule, AttemptOutcome outcome)
     PlanNext(schedule, schedule->lastStartMs);
 }
 
-bool ScheduleSyncNow(const ServiceSchedule* schedule, uint64_t now, bool running)
+bool ScheduleSyncNow(ServiceSchedule* schedule, uint64_t now, bool running)
 {
     if (running || schedule->denied)
         return false;
-    if (!schedule->attempted)
-        return true;
-    if (now < schedule->lastStartMs + SyncNowSpacingMs)
+    if (schedule->attempted) {
+        if (now < schedule->lastStartMs + SyncNowSpacingMs)
+            return false;
+        // A server that asked for less is not asked sooner because a user did.
+        if (schedule->rateHoldMinutes && now < schedule->lastStartMs + Minutes(schedule->rateHoldMinutes))
+            return false;
+    }
+    // Any user may ask: at most ten times an hour keeps the machine polite.
+    const uint64_t oldest = schedule->syncNowStarts[schedule->syncNowNext];
+    if (oldest && now < oldest + HourMs)
         return false;
-    // A server that asked for less is not asked sooner because a user did.
-    return !schedule->rateHoldMinutes || now >= schedule->lastStartMs + Minutes(schedule->rateHoldMinutes);
+    schedule->syncNowStarts[schedule->syncNowNext] = now ? now : 1;
+    schedule->syncNowNext = (schedule->syncNowNext + 1) % SyncNowPerHour;
+    return true;
+}
+
+void ScheduleDropAddress(ServiceSchedule* schedule, const char* address)
+{
+    const int capacity = int(sizeof schedule->droppedAddresses / sizeof schedule->droppedAddresses[0]);
+    if (ScheduleAddressDropped(schedule, address) || schedule->dropped >= capacity)
+        return;
+    char* slot = schedule->droppedAddresses[schedule->dropped++];
+    strncpy(slot, address, sizeof schedule->droppedAddresses[0] - 1);
+    slot[sizeof schedule->droppedAddresses[0] - 1] = '\0';
+}
+
+bool ScheduleAddressDropped(const ServiceSchedule* schedule, const char* address)
+{
+    for (int i = 0; i < schedule->dropped; ++i)
+        if (strncmp(schedule->droppedAddresses[i], address, sizeof schedule->droppedAddresses[0] - 1) == 0)
+            return true;
+    return false;
 }
 
 void ScheduleResumed(ServiceSchedule* schedule, uint64_t now)

@@ -6,7 +6,9 @@
 
 constexpr uint64_t NoAttempt = UINT64_MAX;
 constexpr uint64_t StartDelayMs = 10000;    // after the start, a resume or a new server
-constexpr uint64_t SyncNowSpacingMs = 15000; // "synchronise now" at most this often
+constexpr uint64_t SyncNowSpacingMs = 60000; // "synchronise now" at most this often
+constexpr int SyncNowPerHour = 10;           // and at most this many in any hour
+constexpr uint64_t HourMs = 3600000;
 constexpr uint64_t MinuteMs = 60000;
 
 // How an attempt ended, as far as the schedule cares.
@@ -25,8 +27,12 @@ struct ServiceSchedule {
     uint64_t lastStartMs;      // when the last attempt started
     uint32_t backoffMinutes;   // wait after the last failure; 0 after an answer
     uint32_t rateHoldMinutes;  // wait imposed by RATE; 0 once the server answers
-    bool denied;               // DENY or RSTR: no attempt against `server`
+    bool denied;               // DENY or RSTR from every address: no attempt against `server`
     uint64_t nextMs;           // the next scheduled attempt, or NoAttempt
+    uint64_t syncNowStarts[SyncNowPerHour]; // the user's attempts, oldest overwritten first
+    int syncNowNext;
+    char droppedAddresses[8][64]; // addresses of `server` that sent DENY or RSTR
+    int dropped;
 };
 
 // The service starts: the first attempt 10 s later while Sync is on.
@@ -34,14 +40,21 @@ void ScheduleStart(ServiceSchedule* schedule, uint64_t now, bool sync, uint32_t 
                    const char* server);
 // The settings were read again: a new server forgets the kiss codes and the
 // backoff and is asked 10 s later; otherwise the plan stands, with a changed
-// interval counted from the last attempt.
+// interval counted from the last attempt, so that re-reading the same
+// settings never postpones an attempt.
 void ScheduleSettingsChanged(ServiceSchedule* schedule, uint64_t now, bool sync, uint32_t intervalMinutes,
                              const char* server);
 void ScheduleAttemptStarted(ServiceSchedule* schedule, uint64_t now);
 void ScheduleAttemptEnded(ServiceSchedule* schedule, AttemptOutcome outcome);
-// "Synchronise now": true when an attempt may start at once: none running,
-// none started in the last 15 s, and no kiss code in the way.
-bool ScheduleSyncNow(const ServiceSchedule* schedule, uint64_t now, bool running);
+// "Synchronise now": true (and counted) when an attempt may start at once:
+// none running, none started in the last minute, fewer than ten asked for
+// in the last hour, and no kiss code in the way. A failure's backoff does
+// not hold it back.
+bool ScheduleSyncNow(ServiceSchedule* schedule, uint64_t now, bool running);
+// An address of the server sent DENY or RSTR: it is not asked again until
+// the service restarts or the server setting changes.
+void ScheduleDropAddress(ServiceSchedule* schedule, const char* address);
+bool ScheduleAddressDropped(const ServiceSchedule* schedule, const char* address);
 // The system resumed from sleep: an attempt 10 s later, as the codes allow.
 void ScheduleResumed(ServiceSchedule* schedule, uint64_t now);
 // Milliseconds until the next scheduled attempt (0: due), or NoAttempt.

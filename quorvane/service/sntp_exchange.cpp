@@ -4,6 +4,7 @@
 #include <ws2tcpip.h>
 
 #include "../res/resource.h"
+#include "clock.h"
 #include "ntp_time.h"
 #include "request_exchange.h"
 #include "resolver.h"
@@ -13,21 +14,100 @@
 namespace {
 
 const DWORD LookupLimitMs = 30000; // a lookup that takes longer counts as "not found"
-const DWORD ResendMs = 1000;
-const int SendsPerAttempt = 5; // the first and four resends
+const DWORD ResendMs = 3000;       // one resend to the addresses still silent
+const DWORD AttemptMs = 6000;      // from the first send to the end of the attempt
+const int SendsPerAddress = 2;
+const int DatagramsPerWake = 16;   // then the stop event and the deadline are looked at again
+const int64_t TicksPerMs = 10000;
 
 enum Step { StepGoOn, StepDone, StepStopped };
 
+enum PeerState {
+    PeerWaiting,     // asked, no answer yet
+    PeerUsable,      // `measure` holds its answer
+    PeerUnusable,    // `problem` says why
+    PeerKiss,        // RATE, DENY or RSTR (in `problem`)
+    PeerUnreachable, // no socket of its family, or no route to it
+};
+
+struct Peer {
+    sockaddr_storage address;
+    int addressLength;
+    char numeric[64];
+    SOCKET socket;
+    RequestLog log;
+    int sends;
+    PeerState state;
+    bool genuine;     // a reply echoed one of its nonces
+    AnswerMeasure measure;
+    char problem[24]; // why its answer is unusable, or the last datagram that was no answer
+};
+
 struct Exchange {
     HANDLE stop;
-    SyncRequest request;
-    addrinfo* server;
-    SOCKET socket;
+    const MachineSettings* settings;
+    ExchangeOptions options;
+    Peer peers[MaxServerAddresses];
+    int count;
     WSAEVENT readable;
-    RequestLog sent;
     ExchangeResult result;
 };
 
+// The build date as a FILETIME count: a clock that reads earlier is wrong
+// for certain (a dead clock battery), and one source may set it.
+constexpr int BuildMonth()
+{
+    const char* months = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    for (int m = 0; m < 12; ++m)
+        if (__DATE__[0] == months[3 * m] && __DATE__[1] == months[3 * m + 1] && __DATE__[2] == months[3 * m + 2])
+            return m + 1;
+    return 1;
+}
+
+constexpr int Digit(char c)
+{
+    return c == ' ' ? 0 : c - '0';
+}
+
+constexpr uint64_t BuildTicks()
+{
+    const int year = Digit(__DATE__[7]) * 1000 + Digit(__DATE__[8]) * 100 + Digit(__DATE__[9]) * 10
+                     + Digit(__DATE__[10]);
+    const int month = BuildMonth(), day = Digit(__DATE__[4]) * 10 + Digit(__DATE__[5]);
+    // Days from 1601-01-01 (days-from-civil, March-based years).
+    const int y = month <= 2 ? year - 1 : year;
+    const int era = y / 400, yoe = y - era * 400;
+    const int doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const int64_t daysFrom1970 = int64_t(era) * 146097 + doe - 719468;
+    return uint64_t(daysFrom1970 + 134774) * 86400 * 10000000ull;
+}
+
+bool ClockBeforeBuild()
+{
+    return ReadSystemClock() < BuildTicks();
+}
+
+// A signed count of 100-ns units as seconds with three decimals, as the
+// round trip and the clock error are shown: "+0.300", "-3600.000", "0.012".
+void FormatSeconds(char (&out)[24], int64_t ticks, bool sign)
+{
+    const uint64_t magnitude = uint64_t(ticks < 0 ? -ticks : ticks) / TicksPerMs;
+    // At most a sign, 10 digits, the point and 3 digits.
+    wsprintfA(out, "%s%lu.%03lu", sign ? (ticks < 0 ? "-" : "+") : "", (unsigned long)(magnitude / 1000),
+               (unsigned long)(magnitude % 1000));
+}
+
+bool AlreadyListed(const Exchange* x, const addrinfo* address)
+{
+    for (int i = 0; i < x->count; ++i)
+        if (x->peers[i].addressLength == int(address->ai_addrlen)
+            && memcmp(&x->peers[i].address, address->ai_addr, address->ai_addrlen) == 0)
+            return true;
+    return false;
+}
+
+// Every unicast address of the name, in the resolver's order, each once.
 Step Resolve(Exchange* x, const char* name)
 {
     AddStatusLine(IDS_LOOKING_UP, name);
@@ -43,121 +123,306 @@ Step Resolve(Exchange* x, const char* name)
     HANDLE waits[2] = {x->stop, ResolverEvent(lookup)};
     const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, LookupLimitMs);
     const bool resolved = woken == WAIT_OBJECT_0 + 1 && ResolverResult(lookup) == 0;
-    x->server = resolved ? TakeResolvedList(lookup) : nullptr;
+    addrinfo* list = resolved ? TakeResolvedList(lookup) : nullptr;
     ReleaseResolver(lookup);
-    if (woken == WAIT_OBJECT_0)
+    if (woken == WAIT_OBJECT_0) {
+        if (list)
+            FreeAddressList(list);
         return StepStopped;
-    // The service asks one host: a broadcast or multicast "server" would let
-    // any host on the network answer for it.
-    if (!x->server || !IsUnicastServer(x->server->ai_addr)) {
+    }
+    // A broadcast or multicast "server" would let any host answer for it.
+    for (const addrinfo* a = list; a && x->count < MaxServerAddresses; a = a->ai_next) {
+        if (!IsUnicastServer(a->ai_addr) || a->ai_addrlen > sizeof(sockaddr_storage) || AlreadyListed(x, a))
+            continue;
+        Peer& peer = x->peers[x->count++];
+        memcpy(&peer.address, a->ai_addr, a->ai_addrlen);
+        peer.addressLength = int(a->ai_addrlen);
+        if (GetNumericHost(a->ai_addr, int(a->ai_addrlen), peer.numeric, sizeof peer.numeric) != 0)
+            lstrcpynA(peer.numeric, "?", sizeof peer.numeric);
+    }
+    if (list)
+        FreeAddressList(list);
+    if (x->count == 0) {
         AddStatusLine(IDS_SERVER_NOT_FOUND);
         return StepDone;
     }
-    char numeric[65];
-    if (GetNumericHost(x->server->ai_addr, int(x->server->ai_addrlen), numeric, sizeof numeric) != 0)
-        numeric[0] = '\0';
-    AddStatusLine(IDS_WAITING, numeric);
     return StepGoOn;
 }
 
-Step OpenSocket(Exchange* x)
+// One socket per address, connected to it: the system binds each to a fresh
+// port of its own, and an ICMP error can only concern that address.
+void OpenSockets(Exchange* x)
 {
-    // Never bound: the system picks a fresh port, which a forger must guess.
-    x->socket = socket(x->server->ai_family, x->server->ai_socktype, x->server->ai_protocol);
-    x->readable = WSACreateEvent();
-    if (x->socket == INVALID_SOCKET || x->readable == WSA_INVALID_EVENT
-        || WSAEventSelect(x->socket, x->readable, FD_READ) != 0) {
-        AddStatusLine(IDS_NET_INIT_FAILED);
-        return StepDone;
+    for (int i = 0; i < x->count; ++i) {
+        Peer& peer = x->peers[i];
+        peer.socket = INVALID_SOCKET;
+        if (x->options.schedule && ScheduleAddressDropped(x->options.schedule, peer.numeric)) {
+            peer.state = PeerKiss;
+            lstrcpynA(peer.problem, "DENY", sizeof peer.problem);
+            continue;
+        }
+        const sockaddr* address = reinterpret_cast<const sockaddr*>(&peer.address);
+        peer.socket = socket(address->sa_family, SOCK_DGRAM, IPPROTO_UDP);
+        if (peer.socket == INVALID_SOCKET || connect(peer.socket, address, peer.addressLength) != 0
+            || WSAEventSelect(peer.socket, x->readable, FD_READ) != 0)
+            peer.state = PeerUnreachable;
     }
-    return StepGoOn;
 }
 
-// Takes every datagram waiting on the socket, as the tray's attempt does.
-Step ReceiveReplies(Exchange* x)
+void Send(Peer* peer)
 {
-    WSANETWORKEVENTS events;
-    WSAEnumNetworkEvents(x->socket, x->readable, &events); // resets the event
-    for (;;) {
+    ++peer->sends;
+    if (!TrySendNoncedRequest(peer->socket, reinterpret_cast<const sockaddr*>(&peer->address),
+                              peer->addressLength, &peer->log)) {
+        const int error = WSAGetLastError();
+        if (error == WSAENETUNREACH || error == WSAEHOSTUNREACH || error == WSAEAFNOSUPPORT
+            || error == WSAEADDRNOTAVAIL)
+            peer->state = PeerUnreachable;
+    }
+}
+
+// What one datagram on the peer's socket means for it.
+void TakeOne(Exchange* x, Peer* peer, int* taken)
+{
+    for (; *taken < DatagramsPerWake; ++*taken) {
         uint8_t reply[NtpPacketSize];
         NtpTimestamp arrival;
-        switch (ReceiveFromServer(x->socket, x->server, reply, &arrival)) {
-        case NothingToReceive:
-            return StepGoOn;
-        case Dropped:
+        int error = 0;
+        switch (TakeDatagram(peer->socket, reinterpret_cast<const sockaddr*>(&peer->address), reply, &arrival,
+                             &error)) {
+        case DatagramNone:
+            return;
+        case DatagramDropped:
+        case DatagramError:
             continue;
-        case Unusable:
-            return StepDone;
-        case Received:
+        // Nobody proved these came from the server: they are noted, never
+        // believed, and the address's genuine answer is still awaited.
+        case DatagramWrongSize:
+            lstrcpynA(peer->problem, "48 bytes expected", sizeof peer->problem);
+            continue;
+        case DatagramIcmp:
+            lstrcpynA(peer->problem, "ICMP", sizeof peer->problem);
+            continue;
+        case DatagramReceived:
             break;
         }
-        switch (ProcessReply(reply, arrival, &x->sent, &x->request, &x->result.figures)) {
-        case ReplyIgnored:
-        case ReplyNotUsed:
+        if (peer->state != PeerWaiting)
+            continue; // judged already: later datagrams change nothing
+        const AnswerKind kind = JudgeAnswer(reply, arrival, &peer->log, DWORD(x->settings->MaxDelay),
+                                            x->settings->TimeShift, &peer->measure);
+        if (kind == AnswerIgnored)
             continue;
-        case ReplyFinished:
-            x->result.outcome = OutcomeAnswered;
-            x->result.clockSet = x->request.Mode == Synchronise;
-            return StepDone;
-        case ReplyKissRate:
-            x->result.outcome = OutcomeRate;
-            AddStatusLine(IDS_NO_VALID_REPLY);
-            return StepDone;
-        case ReplyKissDeny:
-            x->result.outcome = OutcomeDeny;
-            AddStatusLine(IDS_NO_VALID_REPLY);
-            return StepDone;
+        peer->genuine = true;
+        if (kind == AnswerUsable) {
+            peer->state = PeerUsable;
+            continue;
         }
+        peer->state = kind == AnswerUnusable ? PeerUnusable : PeerKiss;
+        lstrcpynA(peer->problem, peer->measure.why, sizeof peer->problem);
+        if (kind == AnswerKissRate)
+            x->result.outcome = OutcomeRate;
+        if (kind == AnswerKissDeny && x->result.deniedCount < MaxServerAddresses)
+            lstrcpynA(x->result.denied[x->result.deniedCount++], peer->numeric, sizeof x->result.denied[0]);
     }
 }
 
-// Sends and resends one second apart, five sends in all, and waits for an
-// answer that can be used.
-Step AskServer(Exchange* x)
+bool Waiting(const Exchange* x)
 {
-    for (int send = 0; send < SendsPerAttempt; ++send) {
-        if (send > 0)
-            AddStatusLine(IDS_WAITING_RETRY, send);
-        SendNoncedRequest(x->socket, x->server, &x->sent);
-        const ULONGLONG deadline = GetTickCount64() + ResendMs;
-        for (ULONGLONG now = GetTickCount64(); now < deadline; now = GetTickCount64()) {
-            HANDLE waits[2] = {x->stop, x->readable};
-            const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, DWORD(deadline - now));
-            if (woken == WAIT_OBJECT_0)
-                return StepStopped;
-            if (woken != WAIT_OBJECT_0 + 1)
-                break;
-            const Step step = ReceiveReplies(x);
-            if (step != StepGoOn)
-                return step;
+    for (int i = 0; i < x->count; ++i)
+        if (x->peers[i].state == PeerWaiting)
+            return true;
+    return false;
+}
+
+// One request to every address at once, one resend 3 s later to those still
+// silent, and an end 6 s after the first send or when all are judged.
+Step AskAddresses(Exchange* x)
+{
+    for (int i = 0; i < x->count; ++i)
+        if (x->peers[i].state == PeerWaiting)
+            Send(&x->peers[i]);
+    const ULONGLONG first = GetTickCount64();
+    bool resent = false;
+    while (Waiting(x)) {
+        const ULONGLONG now = GetTickCount64();
+        if (now >= first + AttemptMs)
+            break;
+        if (!resent && now >= first + ResendMs) {
+            resent = true;
+            for (int i = 0; i < x->count; ++i)
+                if (x->peers[i].state == PeerWaiting && x->peers[i].sends < SendsPerAddress)
+                    Send(&x->peers[i]);
+            continue;
+        }
+        const ULONGLONG until = resent ? first + AttemptMs : first + ResendMs;
+        HANDLE waits[2] = {x->stop, x->readable};
+        const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, DWORD(until - now));
+        if (woken == WAIT_OBJECT_0)
+            return StepStopped;
+        if (woken != WAIT_OBJECT_0 + 1)
+            continue;
+        WSAResetEvent(x->readable);
+        int taken = 0;
+        for (int i = 0; i < x->count && taken < DatagramsPerWake; ++i)
+            if (x->peers[i].socket != INVALID_SOCKET)
+                TakeOne(x, &x->peers[i], &taken);
+        if (taken >= DatagramsPerWake)
+            WSASetEvent(x->readable); // more may wait: look again after the checks
+    }
+    return StepGoOn;
+}
+
+void ShowAddressLine(const Peer& peer, bool falseticker)
+{
+    char delay[24], offset[24];
+    switch (peer.state) {
+    case PeerUsable:
+        if (falseticker) {
+            AddStatusLine(IDS_ADDRESS_FALSETICKER, peer.numeric);
+            return;
+        }
+        FormatSeconds(delay, peer.measure.delay, false);
+        FormatSeconds(offset, peer.measure.offset, true);
+        AddStatusLine(IDS_ADDRESS_ANSWER, peer.numeric, delay, offset);
+        return;
+    case PeerWaiting:
+        if (peer.problem[0])
+            AddStatusLine(IDS_ADDRESS_UNUSABLE, peer.numeric, peer.problem);
+        else
+            AddStatusLine(IDS_ADDRESS_SILENT, peer.numeric);
+        return;
+    case PeerUnusable:
+    case PeerKiss:
+        AddStatusLine(IDS_ADDRESS_UNUSABLE, peer.numeric, peer.problem);
+        return;
+    case PeerUnreachable:
+        AddStatusLine(IDS_ADDRESS_UNREACHABLE, peer.numeric);
+        return;
+    }
+}
+
+// Sets the clock to this clock's reading plus `offset`, read immediately
+// before SetSystemTime.
+bool SetClockBy(int64_t offset)
+{
+    if (!EnableSystemTimePrivilege())
+        return false;
+    // Half a millisecond: SYSTEMTIME holds whole milliseconds.
+    const uint64_t target = ReadSystemClock() + uint64_t(offset) + 5000;
+    SYSTEMTIME utc;
+    FileTimeToUtcCalendar(target, &utc);
+    return SetSystemClock(&utc) != 0;
+}
+
+// The per-address lines, the agreement, and the clock setting.
+void Conclude(Exchange* x)
+{
+    UsableAnswer answers[MaxServerAddresses];
+    int index[MaxServerAddresses];
+    int usable = 0;
+    bool genuine = false;
+    for (int i = 0; i < x->count; ++i) {
+        const Peer& peer = x->peers[i];
+        genuine = genuine || peer.genuine;
+        if (peer.state == PeerUsable) {
+            answers[usable] = UsableAnswer{peer.measure.offset, peer.measure.delay};
+            index[usable++] = i;
         }
     }
-    AddStatusLine(IDS_NO_VALID_REPLY);
-    return StepDone;
+    const Selection selection = SelectAnswer(answers, usable, ClockBeforeBuild());
+    for (int i = 0, u = 0; i < x->count; ++i) {
+        const bool isUsable = x->peers[i].state == PeerUsable;
+        const bool falseticker = isUsable && selection.truechimers > 0 && !selection.truechimer[u];
+        ShowAddressLine(x->peers[i], falseticker);
+        u += isUsable;
+    }
+    x->result.usable = usable > 0;
+    if (usable == 0) {
+        // Nothing at all came back: most likely UDP port 123 is blocked.
+        AddStatusLine(genuine ? IDS_NO_VALID_REPLY : IDS_NO_ADDRESS_ANSWERED);
+        return;
+    }
+    if (x->result.outcome != OutcomeRate)
+        x->result.outcome = OutcomeAnswered;
+    if (selection.outcome == SelectionNoAgreement) {
+        AddStatusLine(IDS_NO_AGREEMENT);
+        return;
+    }
+    AddStatusLine(IDS_SERVERS_AGREE, usable, selection.truechimers);
+    const Peer& chosen = x->peers[index[selection.chosen]];
+    x->result.chosen = true;
+    x->result.offset = chosen.measure.offset;
+    lstrcpynA(x->result.server, chosen.numeric, sizeof x->result.server);
+    const int64_t offset = chosen.measure.offset;
+    x->result.figures.stepMicroseconds = offset / 10;
+    x->result.figures.delayMicroseconds = uint32_t(chosen.measure.delay > 0 ? chosen.measure.delay / 10 : 0);
+    if (selection.outcome == SelectionStepTooLarge) {
+        char seconds[24];
+        FormatSeconds(seconds, offset, true);
+        AddStatusLine(IDS_STEP_TOO_LARGE, seconds);
+        return;
+    }
+    if (x->options.standAside) {
+        AddStatusLine(IDS_DOMAIN_TIME);
+        return;
+    }
+    SYSTEMTIME obtained;
+    FileTimeToUtcCalendar(chosen.measure.arrival + uint64_t(offset), &obtained);
+    AddStatusLine(IDS_TIME_OBTAINED, int(obtained.wYear), int(obtained.wMonth), int(obtained.wDay),
+                  int(obtained.wHour), int(obtained.wMinute), int(obtained.wSecond), int(obtained.wMilliseconds));
+    const int64_t magnitude = offset < 0 ? -offset : offset;
+    if (magnitude < int64_t(x->settings->Tolerance) * TicksPerMs) {
+        AddStatusLine(IDS_TEST_COMPLETED); // too small to correct
+        return;
+    }
+    x->result.clockSet = SetClockBy(offset);
+    AddStatusLine(x->result.clockSet ? IDS_SYNC_SUCCEEDED : IDS_SYNC_FAILED);
 }
+
+// Every address that is asked at all sent DENY or RSTR, now or before.
+bool EveryAddressDenied(const Exchange* x)
+{
+    int denied = 0, asked = 0;
+    for (int i = 0; i < x->count; ++i) {
+        if (x->peers[i].state == PeerUnreachable)
+            continue;
+        ++asked;
+        denied += x->peers[i].state == PeerKiss && lstrcmpA(x->peers[i].problem, "RATE") != 0;
+    }
+    return asked > 0 && denied == asked;
+}
+
+// About 3 KB: kept off the worker's stack. One attempt runs at a time.
+Exchange g_exchange;
 
 } // namespace
 
-ExchangeResult RunSntpExchange(const MachineSettings& settings, HANDLE stop)
+ExchangeResult RunSntpExchange(const MachineSettings& settings, HANDLE stop, const ExchangeOptions& options)
 {
-    Exchange x = {};
+    Exchange& x = g_exchange;
+    x = Exchange{};
     x.stop = stop;
-    x.request = SyncRequest{Synchronise, settings.Server, DWORD(settings.MaxDelay), DWORD(settings.Tolerance),
-                            settings.TimeShift};
-    x.socket = INVALID_SOCKET;
-    x.readable = WSA_INVALID_EVENT;
+    x.settings = &settings;
+    x.options = options;
     x.result.outcome = OutcomeFailed;
-    Step step = Resolve(&x, settings.Server);
-    if (step == StepGoOn)
-        step = OpenSocket(&x);
-    if (step == StepGoOn)
-        step = AskServer(&x);
+    x.readable = WSACreateEvent();
+    Step step = x.readable == WSA_INVALID_EVENT ? StepDone : Resolve(&x, settings.Server);
+    if (x.readable == WSA_INVALID_EVENT)
+        AddStatusLine(IDS_NET_INIT_FAILED);
+    if (step == StepGoOn) {
+        OpenSockets(&x);
+        step = AskAddresses(&x);
+    }
+    if (step == StepGoOn) {
+        Conclude(&x);
+        if (EveryAddressDenied(&x))
+            x.result.outcome = OutcomeDeny;
+    }
     x.result.stopped = step == StepStopped;
-    if (x.socket != INVALID_SOCKET)
-        closesocket(x.socket);
+    for (int i = 0; i < x.count; ++i)
+        if (x.peers[i].socket != INVALID_SOCKET)
+            closesocket(x.peers[i].socket);
     if (x.readable != WSA_INVALID_EVENT)
         WSACloseEvent(x.readable);
-    if (x.server)
-        FreeAddressList(x.server);
     return x.result;
 }

@@ -10,6 +10,8 @@
 // The current UTC time in 100-ns units since 1601-01-01 (a FILETIME), as
 // finely as the system can read it.
 uint64_t ReadSystemClock();
+// The local calendar time of a UTC FILETIME count, by the time zone's rules.
+bool UtcToLocalTime(uint64_t utcTicks, SYSTEMTIME* local);
 // Reads the current local time (GetLocalTime).
 void ReadLocalClock(SYSTEMTIME* local);
 // Sets the clock to a UTC time (SetSystemTime). Nonzero on success.

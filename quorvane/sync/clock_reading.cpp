@@ -27,3 +27,11 @@ uint64_t ReadSystemClock()
     g_readClock(&now);
     return (uint64_t(now.dwHighDateTime) << 32) | now.dwLowDateTime;
 }
+
+bool UtcToLocalTime(uint64_t utcTicks, SYSTEMTIME* local)
+{
+    FILETIME utc, localTime;
+    utc.dwLowDateTime = DWORD(utcTicks);
+    utc.dwHighDateTime = DWORD(utcTicks >> 32);
+    return FileTimeToLocalFileTime(&utc, &localTime) && FileTimeToSystemTime(&localTime, local);
+}

@@ -19,29 +19,24 @@ void WriteBigEndian32(uint32_t value, uint8_t* p)
     p[3] = uint8_t(value);
 }
 
-// Unix seconds of the NTP seconds of era 0 from 1970 on; they fit a signed
-// 32-bit time value, which is all the calendar conversions accept.
-bool ToUnixTime(uint32_t ntpSeconds, time_t* out)
+// Days from 1970-01-01 to the civil date of day `days` (proleptic Gregorian),
+// for any day from 1601 on: no calendar function of the C library is needed,
+// so no 32-bit time value limits the dates.
+void CivilFromDays(int64_t days, int* year, int* month, int* day)
 {
-    if (ntpSeconds < NtpEpochOffset)
-        return false;
-    *out = time_t(int32_t(ntpSeconds - NtpEpochOffset));
-    return true;
+    days += 719468; // from 0000-03-01
+    const int64_t era = days / 146097;
+    const int64_t dayOfEra = days - era * 146097;
+    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const int64_t monthIndex = (5 * dayOfYear + 2) / 153; // March = 0
+    *day = int(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
+    *month = int(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
+    *year = int(yearOfEra + era * 400 + (*month <= 2 ? 1 : 0));
 }
 
-bool BreakDown(time_t t, struct tm* out, bool local)
-{
-#ifdef _WIN32
-    // msvcrt keeps the result in a per-thread buffer.
-    const struct tm* r = local ? localtime(&t) : gmtime(&t);
-    if (!r)
-        return false;
-    *out = *r;
-    return true;
-#else
-    return (local ? localtime_r(&t, out) : gmtime_r(&t, out)) != nullptr;
-#endif
-}
+// FILETIME ticks of 1970-01-01 00:00:00 UTC.
+const uint64_t UnixEpochTicks = 116444736000000000ull;
 
 } // namespace
 
@@ -112,19 +107,21 @@ void NtpTimestamp::halve()
     seconds_ >>= 1;
 }
 
+uint64_t NtpTimestamp::toFileTime() const
+{
+    // Seconds with the top bit clear lie in era 1 (2036-02-07 06:28:16 UTC on),
+    // those with it set in era 0 (1968 to 2036).
+    const uint64_t era = (seconds_ & 0x80000000u) ? 0 : 1;
+    const uint64_t seconds = (era << 32) + seconds_ + FileTimeToNtpSeconds;
+    return seconds * FileTimeTicksPerSecond + ((uint64_t(fraction_) * FileTimeTicksPerSecond) >> 32);
+}
+
 bool NtpTimestamp::toUtcSystemTime(SYSTEMTIME* out) const
 {
-    time_t t;
-    struct tm parts;
-    if (!ToUnixTime(seconds_, &t) || !BreakDown(t, &parts, false))
-        return false;
-    std::memset(out, 0, sizeof *out);
-    out->wYear = WORD(parts.tm_year + 1900);
-    out->wMonth = WORD(parts.tm_mon + 1);
-    out->wDay = WORD(parts.tm_mday);
-    out->wHour = WORD(parts.tm_hour);
-    out->wMinute = WORD(parts.tm_min);
-    out->wSecond = WORD(parts.tm_sec);
+    const uint64_t ticks = toFileTime();
+    if (ticks < UnixEpochTicks)
+        return false; // 1968 to 1969: no clock is set to that
+    FileTimeToUtcCalendar(ticks, out);
     // 1000 / 2^32, exact: floor(fraction * 1000 / 2^32).
     out->wMilliseconds = WORD(double(fraction_) * 2.3283064365386963e-7);
     return true;
@@ -132,8 +129,50 @@ bool NtpTimestamp::toUtcSystemTime(SYSTEMTIME* out) const
 
 bool NtpTimestamp::toLocalTime(struct tm* out) const
 {
-    time_t t;
-    return ToUnixTime(seconds_, &t) && BreakDown(t, out, true);
+    const uint64_t ticks = toFileTime();
+    SYSTEMTIME local;
+    if (ticks < UnixEpochTicks || !UtcToLocalTime(ticks, &local))
+        return false;
+    std::memset(out, 0, sizeof *out);
+    out->tm_year = local.wYear - 1900;
+    out->tm_mon = local.wMonth - 1;
+    out->tm_mday = local.wDay;
+    out->tm_hour = local.wHour;
+    out->tm_min = local.wMinute;
+    out->tm_sec = local.wSecond;
+    out->tm_wday = local.wDayOfWeek;
+    out->tm_isdst = -1;
+    return true;
+}
+
+void FileTimeToUtcCalendar(uint64_t ticks, SYSTEMTIME* out)
+{
+    const uint64_t seconds = ticks / FileTimeTicksPerSecond;
+    const int64_t days = int64_t(seconds / 86400) - int64_t(UnixEpochTicks / FileTimeTicksPerSecond / 86400);
+    const uint32_t secondOfDay = uint32_t(seconds % 86400);
+    int year, month, day;
+    CivilFromDays(days, &year, &month, &day);
+    std::memset(out, 0, sizeof *out);
+    out->wYear = WORD(year);
+    out->wMonth = WORD(month);
+    out->wDay = WORD(day);
+    out->wDayOfWeek = WORD(((days % 7) + 7 + 4) % 7); // 1970-01-01 was a Thursday
+    out->wHour = WORD(secondOfDay / 3600);
+    out->wMinute = WORD(secondOfDay / 60 % 60);
+    out->wSecond = WORD(secondOfDay % 60);
+    out->wMilliseconds = WORD(ticks % FileTimeTicksPerSecond / 10000);
+}
+
+int64_t DifferenceTicks(const NtpTimestamp& a, const NtpTimestamp& b)
+{
+    // Modulo 2^64 in NTP's fixed point, read as signed: right across an era
+    // boundary for any two times less than 68 years apart.
+    const uint64_t fixedA = (uint64_t(a.seconds()) << 32) | a.fraction();
+    const uint64_t fixedB = (uint64_t(b.seconds()) << 32) | b.fraction();
+    const int64_t difference = int64_t(fixedA - fixedB);
+    const int64_t whole = difference >> 32; // floor, also for a negative difference
+    const uint64_t part = uint64_t(difference) & 0xFFFFFFFFu;
+    return whole * int64_t(FileTimeTicksPerSecond) + int64_t((part * FileTimeTicksPerSecond) >> 32);
 }
 
 void BuildNtpRequest(const NtpTimestamp& transmit, uint8_t packet[NtpPacketSize])

@@ -57,7 +57,11 @@ public:
     // Logical shift right of the 64-bit value by one bit.
     void halve();
 
-    // Calendar conversions; they fail for times before 1970-01-01.
+    // The FILETIME count of this time, read in NTP era 0 when the top bit of
+    // the seconds is set and in era 1 (from 2036-02-07) when it is clear.
+    uint64_t toFileTime() const;
+    // Calendar conversions through toFileTime; they fail for times before
+    // 1970-01-01.
     bool toUtcSystemTime(SYSTEMTIME* out) const;
     bool toLocalTime(struct tm* out) const;
 
@@ -67,6 +71,14 @@ private:
     int32_t carry_ = 0;
 };
 
+
+// a - b in FILETIME units (100 ns), signed; exact for times less than 68 years
+// apart, in whichever eras they lie.
+int64_t DifferenceTicks(const NtpTimestamp& a, const NtpTimestamp& b);
+
+// The UTC calendar date and time of a FILETIME count (wMilliseconds
+// included), for any time from 1601 to 30827.
+void FileTimeToUtcCalendar(uint64_t ticks, SYSTEMTIME* out);
 
 // The SNTP message, RFC 2030 layout, big-endian.
 constexpr int NtpPacketSize = 48;

@@ -115,6 +115,31 @@ bool SetClock(const NtpTimestamp& target, const NtpTimestamp& arrival, const Ntp
     return true;
 }
 
+// `label`, a space, the signed decimal `value` and `unit`: a reason in a few
+// ASCII words, without the C library's formatted output.
+void DescribeReason(char (&out)[24], const char* label, long long value, const char* unit)
+{
+    char digits[24];
+    int count = 0;
+    unsigned long long magnitude = value < 0 ? 0ull - (unsigned long long)value : (unsigned long long)value;
+    do {
+        digits[count++] = char('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude);
+    if (value < 0)
+        digits[count++] = '-';
+    size_t at = 0;
+    for (const char* p = label; *p && at < sizeof out - 1; ++p)
+        out[at++] = *p;
+    if (at < sizeof out - 1)
+        out[at++] = ' ';
+    while (count && at < sizeof out - 1)
+        out[at++] = digits[--count];
+    for (const char* p = unit; *p && at < sizeof out - 1; ++p)
+        out[at++] = *p;
+    out[at] = '\0';
+}
+
 } // namespace
 
 bool LogRequest(RequestLog* log, const uint8_t nonce[8], const NtpTimestamp& sentAt)
@@ -200,6 +225,54 @@ ReplyVerdict ProcessReply(const uint8_t reply[NtpPacketSize], const NtpTimestamp
     }
     AddStatusLine(IDS_SYNC_SUCCEEDED);
     return ReplyFinished;
+}
+
+AnswerKind JudgeAnswer(const uint8_t reply[NtpPacketSize], const NtpTimestamp& arrival, RequestLog* log,
+                       uint32_t maxDelayMs, int32_t timeShiftSeconds, AnswerMeasure* measure)
+{
+    memset(measure, 0, sizeof *measure);
+    const SentRequest* answered = AnsweredRequest(log, reply);
+    if (!answered)
+        return AnswerIgnored;
+    const int mode = reply[0] & 7, version = (reply[0] >> 3) & 7, stratum = reply[1];
+    if (mode == ServerMode) {
+        const ReplyVerdict kiss = KissVerdict(reply);
+        if (kiss != ReplyNotUsed) {
+            memcpy(measure->why, reply + ReferenceIdOffset, 4);
+            return kiss == ReplyKissRate ? AnswerKissRate : AnswerKissDeny;
+        }
+    }
+    static const uint8_t zero[8] = {};
+    if (mode != ServerMode)
+        DescribeReason(measure->why, "Mode", mode, "");
+    else if (version < 1 || version > 4)
+        DescribeReason(measure->why, "VN", version, "");
+    else if ((reply[0] >> 6) == LeapAlarm)
+        DescribeReason(measure->why, "LI", LeapAlarm, "");
+    else if (stratum == 0 || stratum >= FirstUnsynchronisedStratum)
+        DescribeReason(measure->why, "Stratum", stratum, "");
+    else if (memcmp(reply + NtpTransmitOffset, zero, sizeof zero) == 0)
+        DescribeReason(measure->why, "transmit", 0, "");
+    if (measure->why[0])
+        return AnswerUnusable;
+
+    const NtpTimestamp t1 = answered->sentAt;
+    const NtpTimestamp t2 = NtpTimestamp::fromNetwork(reply + NtpReceiveOffset);
+    const NtpTimestamp t3 = NtpTimestamp::fromNetwork(reply + NtpTransmitOffset);
+    const int64_t delay = DifferenceTicks(arrival, t1) - DifferenceTicks(t3, t2);
+    const int64_t TicksPerMs = 10000;
+    // Below -2 ms the server claims to have held the request longer than the
+    // whole exchange took; no clock reading explains that.
+    if (delay < -2 * TicksPerMs || delay >= 1000 * TicksPerMs || delay > int64_t(maxDelayMs) * TicksPerMs) {
+        DescribeReason(measure->why, "delay", delay / TicksPerMs, " ms");
+        return AnswerUnusable;
+    }
+    // Each difference is exact within 68 years; their halves add up without overflow.
+    measure->offset = DifferenceTicks(t2, t1) / 2 + DifferenceTicks(t3, arrival) / 2
+                      - int64_t(timeShiftSeconds) * int64_t(FileTimeTicksPerSecond);
+    measure->delay = delay;
+    measure->arrival = arrival.toFileTime();
+    return AnswerUsable;
 }
 
 const char* GetLastSyncText()

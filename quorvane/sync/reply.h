@@ -51,6 +51,29 @@ struct ReplyFigures {
 ReplyVerdict ProcessReply(const uint8_t reply[NtpPacketSize], const NtpTimestamp& arrival, RequestLog* log,
                           SyncRequest* request, ReplyFigures* figures = nullptr);
 
+// The clock service judges each answer alone, shows nothing while it does,
+// and decides later which answers to believe.
+enum AnswerKind {
+    AnswerIgnored,  // no answer to a request of this attempt (unknown or repeated nonce)
+    AnswerUsable,   // offset and delay measured
+    AnswerUnusable, // an answer that must not be used; `why` says why
+    AnswerKissRate, // RATE
+    AnswerKissDeny, // DENY or RSTR
+};
+
+struct AnswerMeasure {
+    int64_t offset;    // theta, 100-ns units: the server's time less the shift, minus the local clock
+    int64_t delay;     // delta, 100-ns units: the round trip less the server's holding time
+    uint64_t arrival;  // FILETIME (UTC) of the arrival
+    char why[24];      // a few ASCII words for an answer not used
+};
+
+// The checks of ProcessReply (nonce, kiss codes, Mode, VN, LI, Stratum, a
+// zero transmit timestamp, the round trip against `maxDelayMs` and one
+// second) and a round trip below -2 ms, which no honest server can cause.
+AnswerKind JudgeAnswer(const uint8_t reply[NtpPacketSize], const NtpTimestamp& arrival, RequestLog* log,
+                       uint32_t maxDelayMs, int32_t timeShiftSeconds, AnswerMeasure* measure);
+
 // Values that status line 12306 shows for a reply that is not a server's
 // answer in a format this client knows.
 enum InvalidReplyReason {

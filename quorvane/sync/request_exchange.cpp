@@ -12,7 +12,7 @@ const int SendCalls = 5;
 
 } // namespace
 
-bool SendNoncedRequest(SOCKET socket, const addrinfo* server, RequestLog* log)
+bool TrySendNoncedRequest(SOCKET socket, const sockaddr* address, int addressLength, RequestLog* log)
 {
     uint8_t nonce[8];
     MakeRequestNonce(nonce);
@@ -20,40 +20,75 @@ bool SendNoncedRequest(SOCKET socket, const addrinfo* server, RequestLog* log)
     BuildNtpRequest(NtpTimestamp::fromNetwork(nonce), packet);
     for (int call = 0; call < SendCalls; ++call) {
         const NtpTimestamp sentAt = NtpTimestamp::now();
-        if (SendDatagram(socket, reinterpret_cast<const char*>(packet), NtpPacketSize, server->ai_addr,
-                         int(server->ai_addrlen))) {
+        if (SendDatagram(socket, reinterpret_cast<const char*>(packet), NtpPacketSize, address, addressLength)) {
             LogRequest(log, nonce, sentAt);
             return true;
         }
     }
+    return false;
+}
+
+bool SendNoncedRequest(SOCKET socket, const addrinfo* server, RequestLog* log)
+{
+    if (TrySendNoncedRequest(socket, server->ai_addr, int(server->ai_addrlen), log))
+        return true;
     AddStatusLine(IDS_SEND_FAILED);
     return false;
+}
+
+DatagramKind TakeDatagram(SOCKET socket, const sockaddr* server, uint8_t reply[NtpPacketSize],
+                          NtpTimestamp* arrival, int* error)
+{
+    sockaddr_storage sender = {};
+    int senderLength = sizeof sender;
+    const int received = ReceiveDatagram(socket, reinterpret_cast<char*>(reply), NtpPacketSize,
+                                         reinterpret_cast<sockaddr*>(&sender), &senderLength, error);
+    *arrival = NtpTimestamp::now();
+    if (received == SOCKET_ERROR && *error == WSAEWOULDBLOCK)
+        return DatagramNone; // Windows may notify FD_READ with no datagram queued
+    const bool datagram = received != SOCKET_ERROR || *error == WSAEMSGSIZE;
+    if (datagram && !IsReplyFromServer(server, reinterpret_cast<const sockaddr*>(&sender), senderLength))
+        return DatagramDropped;
+    if (received == SOCKET_ERROR) {
+        if (*error == WSAEMSGSIZE)
+            return DatagramWrongSize;
+        // Windows reports an ICMP error for the peer on the next receive.
+        if (*error == WSAECONNRESET || *error == WSAENETRESET || *error == WSAEHOSTUNREACH
+            || *error == WSAENETUNREACH)
+            return DatagramIcmp;
+        return DatagramError;
+    }
+    if (received != NtpPacketSize) {
+        *error = 0;
+        return DatagramWrongSize;
+    }
+    return DatagramReceived;
 }
 
 ReceiveResult ReceiveFromServer(SOCKET socket, const addrinfo* server, uint8_t reply[NtpPacketSize],
                                 NtpTimestamp* arrival)
 {
-    int error;
-    sockaddr_storage sender = {};
-    int senderLength = sizeof sender;
-    const int received = ReceiveDatagram(socket, reinterpret_cast<char*>(reply), NtpPacketSize,
-                                         reinterpret_cast<sockaddr*>(&sender), &senderLength, &error);
-    *arrival = NtpTimestamp::now();
-    if (received == SOCKET_ERROR && error == WSAEWOULDBLOCK)
-        return NothingToReceive; // Windows may notify FD_READ with no datagram queued
-    const bool datagram = received != SOCKET_ERROR || error == WSAEMSGSIZE;
-    if (datagram && !IsReplyFromServer(server->ai_addr, reinterpret_cast<const sockaddr*>(&sender), senderLength))
+    int error = 0;
+    switch (TakeDatagram(socket, server->ai_addr, reply, arrival, &error)) {
+    case DatagramReceived:
+        return Received;
+    case DatagramNone:
+        return NothingToReceive;
+    case DatagramDropped:
         return Dropped;
-    if (received == SOCKET_ERROR) {
-        if (error == WSAECONNRESET)
+    case DatagramWrongSize:
+        // A longer datagram gives WSAEMSGSIZE, a shorter one its length.
+        AddStatusLine(IDS_INVALID_REPLY, error ? error : int(InvalidLength));
+        return Unusable;
+    case DatagramIcmp:
+        if (error == WSAECONNRESET) {
             AddStatusLine(IDS_CONNECTION_REFUSED); // the server's port is closed
-        else
-            AddStatusLine(IDS_INVALID_REPLY, error); // a longer datagram gives WSAEMSGSIZE
-        return Unusable;
+            return Unusable;
+        }
+        break;
+    case DatagramError:
+        break;
     }
-    if (received != NtpPacketSize) {
-        AddStatusLine(IDS_INVALID_REPLY, int(InvalidLength));
-        return Unusable;
-    }
-    return Received;
+    AddStatusLine(IDS_INVALID_REPLY, error);
+    return Unusable;
 }

@@ -4,7 +4,9 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "answer_selection.h"
 #include "machine_values.h"
 #include "service_schedule.h"
 
@@ -26,14 +28,16 @@ TEST(ServiceSchedule, AttemptsBackOffHonourKissCodesAndAnswerTheTwoControls)
 {
     const Step steps[] = {
         {"failure: 1 minute", 10 * S, Step::End, OutcomeFailed, "a", 10 * S + 1 * M},
+        {"now within the backoff, a minute after the start: yes", 70 * S, Step::SyncNow, 1, "a", 10 * S + 1 * M},
         {"then 2", 10 * S + 1 * M, Step::End, OutcomeFailed, "a", 10 * S + 3 * M},
         {"then 4", 10 * S + 3 * M, Step::End, OutcomeFailed, "a", 10 * S + 7 * M},
         {"the interval bounds it", 10 * S + 7 * M, Step::End, OutcomeFailed, "a", 10 * S + 12 * M},
         {"still the interval", 10 * S + 12 * M, Step::End, OutcomeFailed, "a", 10 * S + 17 * M},
         {"an answer: every interval", 10 * S + 17 * M, Step::End, OutcomeAnswered, "a", 10 * S + 22 * M},
-        {"now, 10 s after the last start: no", 20 * S + 17 * M, Step::SyncNow, 0, "a", 10 * S + 22 * M},
-        {"now, 15 s after it: yes", 25 * S + 17 * M, Step::SyncNow, 1, "a", 10 * S + 22 * M},
-        {"a longer interval counts from the last start", 30 * S + 17 * M, Step::Settings, 10, "a", 10 * S + 27 * M},
+        {"the same settings again change nothing", 15 * S + 17 * M, Step::Settings, 5, "a", 10 * S + 22 * M},
+        {"now, 59 s after the last start: no", 9 * S + 18 * M, Step::SyncNow, 0, "a", 10 * S + 22 * M},
+        {"now, 60 s after it: yes", 10 * S + 18 * M, Step::SyncNow, 1, "a", 10 * S + 22 * M},
+        {"a longer interval counts from the last start", 30 * S + 18 * M, Step::Settings, 10, "a", 10 * S + 27 * M},
         {"resume: 10 s later", 40 * S + 18 * M, Step::Resume, 0, "a", 50 * S + 18 * M},
         {"RATE: twice the interval", 50 * S + 18 * M, Step::End, OutcomeRate, "a", 50 * S + 38 * M},
         {"now does not bypass RATE", 10 * S + 19 * M, Step::SyncNow, 0, "a", 50 * S + 38 * M},
@@ -75,12 +79,84 @@ TEST(ServiceSchedule, AttemptsBackOffHonourKissCodesAndAnswerTheTwoControls)
         EXPECT_EQ(wait == NoAttempt ? NoAttempt : now + wait - T0, step.next) << step.what;
     }
 
+    // Re-reading unchanged settings never puts off the first attempt.
+    ScheduleStart(&schedule, T0, true, 30, "a");
+    for (int i = 1; i <= 5; ++i)
+        ScheduleSettingsChanged(&schedule, T0 + i * 3 * S, true, 30, "a");
+    EXPECT_EQ(ScheduleWait(&schedule, T0 + 9 * S), 1 * S);
+
+    // A user may ask ten times in any hour, each a minute after the last start.
+    ScheduleStart(&schedule, T0, true, 30, "a");
+    uint64_t at = T0;
+    for (int i = 0; i < 10; ++i, at += 61 * S) {
+        ASSERT_TRUE(ScheduleSyncNow(&schedule, at, false)) << i;
+        ScheduleAttemptStarted(&schedule, at);
+        ScheduleAttemptEnded(&schedule, OutcomeFailed);
+    }
+    EXPECT_FALSE(ScheduleSyncNow(&schedule, at, false)) << "the eleventh within the hour";
+    EXPECT_TRUE(ScheduleSyncNow(&schedule, T0 + 60 * M, false)) << "an hour after the first";
+
+    // DENY from one address drops that address only, until the server changes.
+    ScheduleDropAddress(&schedule, "127.0.0.2");
+    ScheduleDropAddress(&schedule, "127.0.0.2");
+    EXPECT_TRUE(ScheduleAddressDropped(&schedule, "127.0.0.2"));
+    EXPECT_FALSE(ScheduleAddressDropped(&schedule, "127.0.0.3"));
+    EXPECT_EQ(schedule.dropped, 1);
+    ScheduleSettingsChanged(&schedule, T0 + 70 * M, true, 30, "a");
+    EXPECT_TRUE(ScheduleAddressDropped(&schedule, "127.0.0.2"));
+    ScheduleSettingsChanged(&schedule, T0 + 71 * M, true, 30, "b");
+    EXPECT_FALSE(ScheduleAddressDropped(&schedule, "127.0.0.2"));
+
     // Started with Sync off: nothing until the settings turn it on.
     ScheduleStart(&schedule, T0, false, 30, "a");
     EXPECT_EQ(ScheduleWait(&schedule, T0), NoAttempt);
     EXPECT_TRUE(ScheduleSyncNow(&schedule, T0, false)); // a user's request still runs
     ScheduleSettingsChanged(&schedule, T0 + M, true, 30, "a");
     EXPECT_EQ(ScheduleWait(&schedule, T0 + M), 10 * S);
+}
+
+TEST(AnswerSelection, BelievesOnlyAMajorityThatAgreesAndStepsFarOnlyOnTwoAddresses)
+{
+    const int64_t Ms = 10000, Sec = 10000000;
+    const struct {
+        const char* what;
+        std::vector<UsableAnswer> answers; // offset, delay
+        bool beforeBuild;
+        SelectionOutcome outcome;
+        int truechimers, chosen;
+        std::vector<bool> truechimer;
+    } cases[] = {
+        {"none", {}, false, SelectionNone, 0, -1, {}},
+        {"one", {{300 * Ms, 4 * Ms}}, false, SelectionChosen, 1, 0, {true}},
+        {"three agree: the smallest delay", {{300 * Ms, 4 * Ms}, {310 * Ms, 2 * Ms}, {290 * Ms, 3 * Ms}}, false,
+         SelectionChosen, 3, 1, {true, true, true}},
+        {"two agree, one 100 s off", {{300 * Ms, 4 * Ms}, {100 * Sec, 1 * Ms}, {305 * Ms, 3 * Ms}}, false,
+         SelectionChosen, 2, 2, {true, false, true}},
+        {"one against one", {{300 * Ms, 4 * Ms}, {100 * Sec, 4 * Ms}}, false, SelectionNoAgreement, 0, -1,
+         {false, false}},
+        {"two pairs", {{0, 0}, {0, 0}, {10 * Sec, 0}, {10 * Sec, 0}}, false, SelectionNoAgreement, 0, -1,
+         {false, false, false, false}},
+        {"intervals that touch agree", {{0, 0}, {50 * Ms, 0}}, false, SelectionChosen, 2, 0, {true, true}},
+        {"a hair apart they do not", {{0, 0}, {50 * Ms + 1, 0}}, false, SelectionNoAgreement, 0, -1, {false, false}},
+        {"a wide delay widens the interval", {{0, 0}, {150 * Ms, 200 * Ms}}, false, SelectionChosen, 2, 0,
+         {true, true}},
+        {"a delay tie: the first", {{300 * Ms, 3 * Ms}, {301 * Ms, 3 * Ms}}, false, SelectionChosen, 2, 0,
+         {true, true}},
+        {"one source 3600 s ahead", {{3600 * Sec, 3 * Ms}}, false, SelectionStepTooLarge, 1, 0, {true}},
+        {"one source 3600 s behind", {{-3600 * Sec, 3 * Ms}}, false, SelectionStepTooLarge, 1, 0, {true}},
+        {"two agree on 3600 s", {{3600 * Sec, 3 * Ms}, {3600 * Sec + 5 * Ms, 2 * Ms}}, false, SelectionChosen, 2, 1,
+         {true, true}},
+        {"a clock before the build date", {{3600 * Sec, 3 * Ms}}, true, SelectionChosen, 1, 0, {true}},
+        {"1000 s is not yet too far", {{1000 * Sec, 3 * Ms}}, false, SelectionChosen, 1, 0, {true}},
+    };
+    for (const auto& c : cases) {
+        const Selection s = SelectAnswer(c.answers.data(), int(c.answers.size()), c.beforeBuild);
+        EXPECT_EQ(s.outcome, c.outcome) << c.what;
+        EXPECT_EQ(s.truechimers, c.truechimers) << c.what;
+        EXPECT_EQ(s.chosen, c.chosen) << c.what;
+        for (size_t i = 0; i < c.truechimer.size(); ++i)
+            EXPECT_EQ(s.truechimer[i], c.truechimer[i]) << c.what << " #" << i;
+    }
 }
 
 TEST(MachineArguments, CarryAnyServerNameAsHexAndAcceptOnlyWhatTheDialogsAccept)

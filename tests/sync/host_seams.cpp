@@ -55,6 +55,18 @@ BOOL SetSystemClock(const SYSTEMTIME* utc)
     return g_seams.setSucceeds;
 }
 
+bool UtcToLocalTime(uint64_t utcTicks, SYSTEMTIME* local)
+{
+    // The host's own zone rules, with a 64-bit time value.
+    const time_t t = time_t(int64_t(utcTicks / FileTimeTicksPerSecond) - 11644473600);
+    struct tm parts;
+    if (!localtime_r(&t, &parts))
+        return false;
+    *local = SYSTEMTIME{WORD(parts.tm_year + 1900), WORD(parts.tm_mon + 1), WORD(parts.tm_wday), WORD(parts.tm_mday),
+                        WORD(parts.tm_hour), WORD(parts.tm_min), WORD(parts.tm_sec), 0};
+    return true;
+}
+
 bool EnableSystemTimePrivilege()
 {
     return g_seams.privilegeGranted;

@@ -127,30 +127,45 @@ TEST(NtpTimestamp, NowTakesSecondsAndMillisecondsFromOneReading)
     EXPECT_EQ(g_seams.clockReads, 2u);
 }
 
-TEST(NtpTimestamp, CalendarConversionsCoverEraZeroFrom1970To2036)
+TEST(NtpTimestamp, CalendarConversionsReadEraZeroFrom1970AndEraOneFrom2036)
 {
+    setenv("TZ", "UTC", 1);
+    tzset();
     SYSTEMTIME st;
     struct tm local;
     EXPECT_FALSE(Seconds(NtpEpochOffset - 1).toUtcSystemTime(&st));
     EXPECT_FALSE(Seconds(NtpEpochOffset - 1).toLocalTime(&local));
-    EXPECT_FALSE(Seconds(0).toUtcSystemTime(&st));
 
-    ASSERT_TRUE(Seconds(NtpEpochOffset).toUtcSystemTime(&st));
-    EXPECT_EQ(st.wYear, 1970);
-    EXPECT_EQ(st.wMonth, 1);
-    EXPECT_EQ(st.wDay, 1);
-    EXPECT_EQ(st.wHour + st.wMinute + st.wSecond + st.wMilliseconds, 0);
-    EXPECT_TRUE(Seconds(NtpEpochOffset).toLocalTime(&local));
+    const struct {
+        uint32_t seconds, fraction;
+        WORD year, month, day, hour, minute, second, ms;
+    } cases[] = {
+        {NtpEpochOffset, 0, 1970, 1, 1, 0, 0, 0, 0},
+        {3471292800u, 0, 2010, 1, 1, 0, 0, 0, 0},
+        {3849984000u, 0x80000000u, 2022, 1, 1, 0, 0, 0, 500},
+        {4102444800u, 0, 2030, 1, 1, 0, 0, 0, 0},
+        {4294944000u, 0, 2036, 2, 7, 0, 0, 0, 0},
+        {0xFFFFFFFFu, 0xFFFFFFFFu, 2036, 2, 7, 6, 28, 15, 999}, // the last moment of era 0
+        {0, 0, 2036, 2, 7, 6, 28, 16, 0},                         // era 1 begins
+        {86400u, 0, 2036, 2, 8, 6, 28, 16, 0},
+        {0x7FFFFFFFu, 0, 2104, 2, 26, 9, 42, 23, 0},              // the last second read in era 1
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(Seconds(c.seconds, c.fraction).toUtcSystemTime(&st)) << c.seconds;
+        EXPECT_EQ(st.wYear, c.year) << c.seconds;
+        EXPECT_EQ(st.wMonth, c.month) << c.seconds;
+        EXPECT_EQ(st.wDay, c.day) << c.seconds;
+        EXPECT_EQ(st.wHour, c.hour) << c.seconds;
+        EXPECT_EQ(st.wMinute, c.minute) << c.seconds;
+        EXPECT_EQ(st.wSecond, c.second) << c.seconds;
+        EXPECT_EQ(st.wMilliseconds, c.ms) << c.seconds;
+        EXPECT_TRUE(Seconds(c.seconds).toLocalTime(&local)) << c.seconds;
+        EXPECT_EQ(local.tm_year + 1900, c.year) << c.seconds; // TZ=UTC
+    }
 
-    ASSERT_TRUE(Seconds(0xFFFFFFFFu, 0xFFFFFFFFu).toUtcSystemTime(&st));
-    EXPECT_EQ(st.wYear, 2036);
-    EXPECT_EQ(st.wMonth, 2);
-    EXPECT_EQ(st.wDay, 7);
-    EXPECT_EQ(st.wHour, 6);
-    EXPECT_EQ(st.wMinute, 28);
-    EXPECT_EQ(st.wSecond, 15);
-    EXPECT_EQ(st.wMilliseconds, 999);
-    EXPECT_TRUE(Seconds(0xFFFFFFFFu).toLocalTime(&local));
+    // Differences hold across the era boundary, either way round.
+    EXPECT_EQ(DifferenceTicks(Seconds(10), Seconds(0xFFFFFFF0u)), 26 * 10000000ll);
+    EXPECT_EQ(DifferenceTicks(Seconds(0xFFFFFFF0u), Seconds(10, 0x80000000u)), -265 * 1000000ll);
 
     // The end of era 0 read from the clock wraps like the Unix seconds do.
     g_seams = HostSeams();

@@ -189,6 +189,60 @@ TEST_F(ProcessReplyTest, NegativeRoundTripCountsAsNone)
     EXPECT_EQ(Lines()[2], "時刻誤差 0.250秒");
 }
 
+TEST_F(ProcessReplyTest, TheServiceJudgesEachAnswerAloneInEitherEraAndRefusesANegativeRoundTrip)
+{
+    const uint32_t Era1 = 86400;        // 2036-02-08 06:28:16 UTC
+    const uint32_t Y2030 = 4102444800u; // 2030-01-01
+    const int64_t Ms = 10000;
+    const struct {
+        const char* what;
+        uint8_t header, stratum;
+        NtpTimestamp t1, t2, t3, t4;
+        int32_t shift;
+        AnswerKind kind;
+        int64_t offset, delay;
+        const char* why;
+    } cases[] = {
+        {"2036-02-08, 0.3 s ahead", 0x24, 2, At(Era1, 0), At(Era1, 302), At(Era1, 302), At(Era1, 4), 0, AnswerUsable,
+         300 * Ms, 4 * Ms, ""},
+        {"2030, 0.3 s behind", 0x24, 2, At(Y2030, 0), At(Y2030 - 1, 702), At(Y2030 - 1, 702), At(Y2030, 4), 0,
+         AnswerUsable, -300 * Ms, 4 * Ms, ""},
+        {"across the end of era 0", 0x24, 2, At(0xFFFFFFFFu, 900), At(0, 200), At(0, 200), At(0, 0), 0, AnswerUsable,
+         250 * Ms, 100 * Ms, ""},
+        {"a shift of 10 s", 0x24, 2, At(T, 0), At(T, 302), At(T, 302), At(T, 4), 10, AnswerUsable, -9700 * Ms,
+         4 * Ms, ""},
+        {"a round trip of -1 ms is reading noise", 0x24, 2, At(T, 0), At(T, 0), At(T, 3), At(T, 2), 0, AnswerUsable,
+         5000, -1 * Ms, ""},
+        {"a round trip of -3 ms is a lie", 0x24, 2, At(T, 0), At(T, 0), At(T, 5), At(T, 2), 0, AnswerUnusable, 0, 0,
+         "delay -3 ms"},
+        {"above MaxDelay", 0x24, 2, At(T, 0), At(T, 0), At(T, 0), At(T, 151), 0, AnswerUnusable, 0, 0,
+         "delay 150 ms"},
+        {"LI 3", 0xE4, 2, At(T, 0), At(T, 0), At(T, 0), At(T, 1), 0, AnswerUnusable, 0, 0, "LI 3"},
+        {"stratum 16", 0x24, 16, At(T, 0), At(T, 0), At(T, 0), At(T, 1), 0, AnswerUnusable, 0, 0, "Stratum 16"},
+        {"client mode", 0x23, 2, At(T, 0), At(T, 0), At(T, 0), At(T, 1), 0, AnswerUnusable, 0, 0, "Mode 3"},
+        {"a kiss code", 0xE4, 0, At(T, 0), At(T, 0), At(T, 0), At(T, 1), 0, AnswerKissRate, 0, 0, "RATE"},
+    };
+    for (const auto& c : cases) {
+        Reply reply(c.header, c.t1, c.t2, c.t3);
+        reply.bytes[1] = c.stratum;
+        if (c.stratum == 0)
+            memcpy(reply.bytes + 12, "RATE", 4);
+        RequestLog log = {};
+        LogRequest(&log, Nonce, c.t1);
+        AnswerMeasure measure;
+        ASSERT_EQ(JudgeAnswer(reply.bytes, c.t4, &log, 100, c.shift, &measure), c.kind) << c.what;
+        EXPECT_STREQ(measure.why, c.why) << c.what;
+        if (c.kind == AnswerUsable) {
+            EXPECT_NEAR(double(measure.offset), double(c.offset), 2) << c.what;
+            EXPECT_NEAR(double(measure.delay), double(c.delay), 2) << c.what;
+            EXPECT_EQ(measure.arrival, c.t4.toFileTime()) << c.what;
+        }
+        // The same answer again is a replay.
+        EXPECT_EQ(JudgeAnswer(reply.bytes, c.t4, &log, 100, c.shift, &measure), AnswerIgnored) << c.what;
+    }
+    EXPECT_TRUE(Lines().empty()); // the service shows its own lines
+}
+
 TEST_F(ProcessReplyTest, ErrorsBelowToleranceAreLeftAlone)
 {
     // Tolerance 200: 0.199999 s is left alone, 0.200000 s is corrected.
@@ -251,12 +305,13 @@ TEST_F(ProcessReplyTest, FailuresToSetTheClockKeepWaiting)
     EXPECT_EQ(g_seams.clockSettings.size(), 1u);
     EXPECT_EQ(GetLastSyncText(), nullptr);
 
-    // A target before 1970 fails in either mode, before any time is shown.
+    // A target before 1970 (1968, the start of what is read as era 0) fails
+    // in either mode, before any time is shown.
     g_seams = HostSeams();
     SyncRequest test = Request(SyncMode::Test);
-    Reply ancient(0x24, At(T, 0), At(1000, 0), At(1000, 0));
+    Reply ancient(0x24, At(T, 0), At(0x80000000u + 1000, 0), At(0x80000000u + 1000, 0));
     EXPECT_FALSE(Run(ancient, test, Clock(At(T, 250), At(T, 375))));
-    EXPECT_EQ(Lines(), (std::vector<std::string>{Header, "往復遅延 0.250秒", "時刻誤差 4005625400.125秒",
+    EXPECT_EQ(Lines(), (std::vector<std::string>{Header, "往復遅延 0.250秒", "時刻誤差 1858141752.125秒",
                                                  "時刻合わせに失敗しました。"}));
 }
 
