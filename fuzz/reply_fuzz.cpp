@@ -1,7 +1,10 @@
 // Arbitrary 48-byte replies, clock readings and requests through the reply
 // evaluation. Besides memory and undefined-behaviour errors it checks that
 // the outcome and the lines agree, and that only a Synchronise request ever
-// sets the clock.
+// sets the clock. The same bytes go through the clock service's judgement of
+// one answer and, read as a set of answers, through its selection: never a
+// time without a majority that agrees, never a step over 1000 s from one
+// address unless the clock is certainly wrong.
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -9,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "answer_selection.h"
 #include "clock.h"
 #include "reply.h"
 #include "resource.h"
@@ -89,8 +93,81 @@ void AddStatusLine(UINT id, ...)
     ++g_lineCount;
 }
 
+namespace {
+
+int64_t Low(const UsableAnswer& a)
+{
+    return a.offset - (a.delay / 2 + AgreementMargin);
+}
+
+int64_t High(const UsableAnswer& a)
+{
+    return a.offset + (a.delay / 2 + AgreementMargin);
+}
+
+// Up to 8 answers of 5 bytes each: a signed offset of up to about 2^31 ms
+// (sometimes near a common value, so that groups form) and a delay below 1 s.
+void CheckSelection(const uint8_t* data, size_t size)
+{
+    if (size < 1)
+        return;
+    UsableAnswer answers[MaxServerAddresses];
+    const int count = int(data[0] % (MaxServerAddresses + 1));
+    const bool beforeBuild = data[0] & 0x80;
+    if (size < 1 + 5 * size_t(count))
+        return;
+    for (int i = 0; i < count; ++i) {
+        const uint8_t* a = data + 1 + 5 * i;
+        int32_t raw;
+        memcpy(&raw, a, 4);
+        const int64_t scale = (a[4] & 3) == 0 ? 10000000ll : (a[4] & 3) == 1 ? 10000 : 1;
+        answers[i].offset = int64_t(raw % 100000) * scale;
+        answers[i].delay = int64_t(a[4] >> 2) * 150000; // 0 to 945 ms
+    }
+    const Selection s = SelectAnswer(answers, count, beforeBuild);
+    // The most intervals that hold one point (a lower end, where the maximum lies).
+    int most = 0;
+    for (int i = 0; i < count; ++i) {
+        int holding = 0;
+        for (int j = 0; j < count; ++j)
+            holding += Low(answers[j]) <= Low(answers[i]) && Low(answers[i]) <= High(answers[j]);
+        most = holding > most ? holding : most;
+    }
+    if (count == 0) {
+        Check(s.outcome == SelectionNone && s.chosen == -1);
+        return;
+    }
+    if (s.outcome == SelectionNoAgreement) {
+        Check(2 * most <= count && s.chosen == -1 && s.truechimers == 0);
+        return;
+    }
+    Check(s.outcome == SelectionChosen || s.outcome == SelectionStepTooLarge);
+    Check(s.truechimers == most && 2 * s.truechimers > count);
+    Check(s.chosen >= 0 && s.chosen < count && s.truechimer[s.chosen]);
+    int64_t low = INT64_MIN, high = INT64_MAX;
+    int members = 0;
+    for (int i = 0; i < count; ++i) {
+        if (!s.truechimer[i])
+            continue;
+        ++members;
+        low = Low(answers[i]) > low ? Low(answers[i]) : low;
+        high = High(answers[i]) < high ? High(answers[i]) : high;
+        Check(answers[i].delay >= answers[s.chosen].delay);
+    }
+    Check(members == s.truechimers && low <= high); // they share a point
+    const int64_t step = answers[s.chosen].offset;
+    const bool large = step > LargeStep || step < -LargeStep;
+    if (s.outcome == SelectionChosen && large)
+        Check(s.truechimers >= 2 || beforeBuild);
+    if (s.outcome == SelectionStepTooLarge)
+        Check(large && s.truechimers < 2 && !beforeBuild);
+}
+
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    CheckSelection(data, size);
     // The reply, the request (13 bytes), the attempt's log (a count byte,
     // then 8 bytes of nonce per request), then the clock readings.
     const size_t requestAt = NtpPacketSize, logAt = requestAt + 13;
@@ -123,6 +200,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const NtpTimestamp arrival = NtpTimestamp::now();
     g_settings = 0;
     g_lineCount = 0;
+
+    // The service's judgement of the same answer: silent, never a setting,
+    // and a usable answer only from a synchronised server within the delays.
+    RequestLog serviceLog = log;
+    AnswerMeasure measure;
+    const AnswerKind kind = JudgeAnswer(reply, arrival, &serviceLog, request.MaxDelay, request.TimeShift, &measure);
+    Check(g_lineCount == 0 && g_settings == 0);
+    Check((kind == AnswerIgnored) == !known);
+    if (kind == AnswerUsable)
+        Check((reply[0] & 7) == 4 && reply[1] >= 1 && reply[1] <= 15 && (reply[0] >> 6) != 3
+              && measure.delay >= -20000 && measure.delay < 10000000
+              && measure.delay <= int64_t(request.MaxDelay) * 10000);
+    Check(kind == AnswerUsable || kind == AnswerIgnored || measure.why[0] != '\0');
 
     const ReplyVerdict verdict = ProcessReply(reply, arrival, &log, &request);
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Measures how exactly quorvane reads and sets the clock: five tests and five
 # synchronisations against a loopback SNTP server whose clock is this
-# machine's own, beside five bare WSAAsyncSelect round trips (the floor), all
-# under Wine in a private network namespace. Prints a Markdown table. The
+# machine's own, five exchanges of the clock service with three such servers
+# (one name, three addresses), beside five bare WSAAsyncSelect round trips
+# (the floor), all under Wine in a private network namespace. Prints a Markdown table. The
 # clock is never set: the benchmark's clock setter only records the value.
 # QV_BENCH_EACH=1 also prints the figures of every attempt.
 set -euo pipefail
@@ -13,11 +14,18 @@ scripts/in-private-network.sh bash -c '
   root=build/bench
   scripts/wine-session.sh start "$root" >/dev/null
   eval "$(scripts/wine-session.sh env "$root")"
-  python3 tools/sntp_server.py --address 127.0.0.1 >/dev/null & sntp=$!
+  # The clock service asks every address of bench.test: three loopback
+  # servers, given to the resolver by a hosts file in this mount namespace.
+  hosts=$(mktemp)
+  printf "127.0.0.1 localhost\n127.0.0.2 bench.test\n127.0.0.3 bench.test\n127.0.0.4 bench.test\n" > "$hosts"
+  mount --bind "$hosts" /etc/hosts
+  python3 tools/sntp_server.py --serve 127.0.0.1=0 --serve 127.0.0.2=0 --serve 127.0.0.3=0 \
+    --serve 127.0.0.4=0 >/dev/null & sntp=$!
   sleep 0.5
   rc=0
   export QV_BENCH_EACH=${QV_BENCH_EACH:-}
   wine build/win/tools/syncbench.exe | iconv -f CP932 -t UTF-8 || rc=$?
   kill $sntp
+  umount /etc/hosts; rm -f "$hosts"
   scripts/wine-session.sh stop "$root"
   exit $rc' 2>&1 | grep -v 'setlocale: LC_ALL'

@@ -77,9 +77,12 @@ demo() {
     local server= delay= offset= result=${lines[-1]} l
     for l in "${lines[@]}"; do
       case "$l" in
-        応答を待っています…\ \(*) [ -n "$server" ] || { server=${l#*(}; server=${server%)}; } ;;
-        往復遅延\ *) delay=${l#往復遅延 }; delay=${delay%秒} ;;
-        時刻誤差\ *) offset=${l#時刻誤差 }; offset=${offset%秒} ;;
+        # "127.0.0.1: 往復遅延 0.001秒、時刻誤差 +0.299秒": the first address that answered
+        *:\ 往復遅延\ *秒、時刻誤差\ *秒)
+          if [ -z "$server" ]; then
+            server=${l%%: 往復遅延*}; delay=${l#*往復遅延 }; delay=${delay%%秒*}
+            offset=${l#*時刻誤差 }; offset=${offset%秒}
+          fi ;;
       esac
     done
     case "$result" in

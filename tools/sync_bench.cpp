@@ -207,10 +207,10 @@ int main()
     for (int i = 0; i < Runs; ++i)
         ok = BareRoundTrip(owner, &bare) && ok;
 
-    printf("| against 127.0.0.1, %d runs each | worst delay | worst error | worst clock set vs server |\n", Runs);
+    printf("| loopback, %d runs each | worst delay | worst error | worst clock set vs server |\n", Runs);
     printf("|---|---|---|---|\n");
     printf("| quorvane's attempt (shown, ms) | %.3f | %.3f | %.3f |\n", attempts.delay, attempts.error, attempts.set);
-    printf("| the clock service's exchange (measured, ms) | %.3f | %.3f | %.3f |\n", service.delay, service.error,
+    printf("| the clock service's exchange, 3 servers (measured, ms) | %.3f | %.3f | %.3f |\n", service.delay, service.error,
            service.set);
     printf("| bare WSAAsyncSelect round trip (floor, ms) | %.3f | %.3f | - |\n", bare.delay, bare.error);
     if (!ok)

@@ -775,8 +775,9 @@ TEST_F(ClockServiceTest, SetsTheClockByItselfTakesOnlyItsTwoRequestsAndStopsAtOn
     const ULONGLONG first = Qword("LastAttemptTime");
     const size_t requests = server.RequestTicks().size();
     SetLastError(0xdeadbeef);
-    if (!ControlService(service_, 128, &status))
+    if (!ControlService(service_, 128, &status)) {
         EXPECT_EQ(GetLastError(), DWORD(ERROR_BUSY));
+    }
     // Re-reading the same settings again and again changes nothing either.
     for (int i = 0; i < 3; ++i)
         EXPECT_TRUE(ControlService(service_, 129, &status));
