@@ -448,6 +448,7 @@ TEST_F(QuorvaneTest, WithoutVoiceDatNoAnnouncementCanBeChosen)
     for (int id : {VoiceNone, VoiceHourly, VoiceHalfHourly, VolumeSmall, VolumeMedium, VolumeLarge, VolumeTest})
         EXPECT_FALSE(IsEnabled(dialog, id)) << id;
     EXPECT_TRUE(IsEnabled(dialog, SyncInterval));
+    EXPECT_FALSE(IsEnabled(dialog, QuietButton));
     // Sync off disables its interval and the advanced settings.
     Click(dialog, SyncBox);
     EXPECT_TRUE(WaitFor([&] { return !IsEnabled(dialog, SyncInterval) && !IsEnabled(dialog, Advanced); }));
@@ -677,7 +678,11 @@ TEST_F(QuorvaneTest, TheTalkingClockSpeaksWhenWelcomeAndWhenAsked)
     ASSERT_TRUE(earlyInAMinute(6));
     before = capturedBytes();
     PostMessageA(main_, WM_TIMER, 1, 0);
-    PostMessageA(main_, WM_COMMAND, SpeakNow, 0);
+    HWND menu = OpenTrayMenu(); // this time from the menu, where it stands third
+    ASSERT_NE(menu, nullptr);
+    for (int i = 0; i < 3; ++i)
+        PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
     expected = Announcement(now);
     ASSERT_TRUE(WaitFor([&] { return capturedBytes() >= before + expected.size() * 2; }, 20000));
     drain();
