@@ -2,6 +2,12 @@
 """Packs WAV clips into the voice archive that quorvane reads ("voice.dat").
 
     pack_voice.py OUTPUT NAME=FILE.wav [NAME=FILE.wav ...]
+    pack_voice.py --names ARCHIVE      lists the clip names of an archive
+
+A source of the form "@ARCHIVE" takes the clip of that name from an existing
+archive byte for byte (the speech engine's dither differs from run to run, so
+clips already shipped are kept rather than made again). The archive may be
+the output itself: every clip is read before the output is written.
 
 Layout, little-endian: int32 count; count entries of 20 bytes (12-byte
 NUL-padded name, uint32 offset, uint32 size); then the clips. Each clip is
@@ -23,7 +29,32 @@ def minimal_wav(path):
     return (channels, width, rate), b"RIFF" + struct.pack("<I", len(body)) + body
 
 
+def archive_clips(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    (count,) = struct.unpack_from("<i", data, 0)
+    clips = {}
+    for i in range(max(count, 0)):
+        raw, offset, size = struct.unpack_from("<12sII", data, 4 + 20 * i)
+        name = raw.split(b"\0", 1)[0].decode("ascii")
+        if offset + size > len(data):
+            sys.exit(f"{path}: clip {name} runs past the end")
+        clips.setdefault(name, data[offset:offset + size])
+    return clips
+
+
+def archived_wav(path, name):
+    image = archive_clips(path).get(name)
+    if image is None:
+        sys.exit(f"{path}: no clip {name}")
+    channels, rate, bits = struct.unpack_from("<HIxxxxxxH", image, 22)
+    return (channels, bits // 8, rate), image
+
+
 def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "--names":
+        print("\n".join(archive_clips(sys.argv[2])))
+        return
     if len(sys.argv) < 3:
         sys.exit(__doc__)
     output, arguments = sys.argv[1], sys.argv[2:]
@@ -33,7 +64,7 @@ def main():
         name, path = argument.split("=", 1)
         if not name.isascii() or len(name) > 11:
             sys.exit(f"bad clip name {name!r}: at most 11 ASCII characters")
-        sample_format, image = minimal_wav(path)
+        sample_format, image = archived_wav(path[1:], name) if path.startswith("@") else minimal_wav(path)
         formats.add(sample_format)
         clips.append((name, image))
     if len(formats) != 1:

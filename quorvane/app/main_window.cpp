@@ -7,6 +7,7 @@
 #include "about_dialog.h"
 #include "announcer.h"
 #include "clock.h"
+#include "presence.h"
 #include "settings.h"
 #include "server_kiss.h"
 #include "service_link.h"
@@ -34,13 +35,35 @@ void ArmMinuteTimer(HWND window)
     SetTimer(window, IDT_MINUTE, MillisecondsToNextMinute(now), nullptr);
 }
 
+// Lock and disconnect notifications of this session. At logon the terminal
+// service may not be ready yet: the registration is tried again at the next
+// few minute ticks.
+int g_sessionWatchTries;
+bool g_sessionWatched;
+
+void WatchSession(HWND window)
+{
+    if (g_sessionWatched || g_sessionWatchTries >= 5)
+        return;
+    ++g_sessionWatchTries;
+    g_sessionWatched = RegisterSessionNotifications(window);
+}
+
+void UnwatchSession(HWND window)
+{
+    if (g_sessionWatched)
+        UnregisterSessionNotifications(window);
+    g_sessionWatched = false;
+}
+
 void OnMinuteTick(HWND window, const SYSTEMTIME& now)
 {
     const MinuteTickAction action = MinuteTickActionAt(now, g_settings.VoiceInterval);
     if (action != MinuteSkipped)
         UpdateTrayIcon(window, TrayModify);
     if (action == MinuteAnnounced)
-        AnnounceTime(g_settings.VoiceVolume);
+        AnnounceIfWelcome(now);
+    WatchSession(window);
     // From a fresh reading: an announcement may have taken a while.
     ArmMinuteTimer(window);
 }
@@ -81,7 +104,8 @@ void OnSyncTick(HWND window)
 const char SyncNowLabel[] = "今すぐ合わせる(&N)";
 const UINT SeparatorPosition = 2; // after "設定" and "情報"
 
-// "今すぐ合わせる" stands above the separator while the service is installed.
+// "今すぐ合わせる" stands after "設定" and "情報" while the service is
+// installed, above "今の時刻を話す" and the separator.
 void UpdateSyncNowItem()
 {
     const bool present = GetMenuState(g_popupMenu, IDM_SYNC_NOW, MF_BYCOMMAND) != UINT(-1);
@@ -95,6 +119,8 @@ void ShowPopupMenu(HWND window)
 {
     RefreshServiceMode();
     UpdateSyncNowItem();
+    // Without voice.dat there is nothing to say.
+    EnableMenuItem(g_popupMenu, IDM_SPEAK_NOW, MF_BYCOMMAND | (VoiceArchiveAvailable() ? MF_ENABLED : MF_GRAYED));
     // The menu closes properly only if its owner is in the foreground.
     SetForegroundWindow(window);
     POINT cursor;
@@ -127,6 +153,9 @@ void OnCommand(HWND window, WORD command)
     case IDM_SYNC_NOW:
         ShowServiceSynchronisation(window);
         break;
+    case IDM_SPEAK_NOW:
+        SpeakTimeNow();
+        break;
     }
 }
 
@@ -158,12 +187,14 @@ void OnCreate(HWND window, const SYSTEMTIME& now)
     UpdateTrayIcon(window, TrayAdd);
     SetTimer(window, IDT_MINUTE, MillisecondsToNextMinute(now), nullptr);
     SetTimer(window, IDT_SYNC, 1000, nullptr);
+    WatchSession(window);
 }
 
 void OnDestroy(HWND window)
 {
     KillTimer(window, IDT_MINUTE);
     KillTimer(window, IDT_SYNC);
+    UnwatchSession(window);
     UpdateTrayIcon(window, TrayDelete);
     PostQuitMessage(0);
 }
@@ -261,6 +292,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_TRAYNOTIFY:
         OnTrayNotify(window, lParam);
+        return 0;
+    case WM_WTSSESSION_CHANGE:
+        NoteSessionNotification(unsigned(wParam));
         return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);

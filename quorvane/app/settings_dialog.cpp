@@ -189,8 +189,65 @@ void OnSettingsCommand(HWND dialog, WORD command)
         // The volume as chosen now, not as stored.
         PlayTestClip(CheckedChoice(dialog, VolumeChoices));
         break;
+    case IDC_QUIET_SETTINGS:
+        DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_QUIET_HOURS), dialog, QuietHoursDialog, 0);
+        break;
     }
     UpdateSettingsControls(dialog);
+}
+
+// Dialog 110: when the talking clock keeps quiet. Times are typed as hours
+// and minutes; the record holds minutes of the local day.
+
+const int QuietTimeFields[] = {IDC_QUIET_FROM_HOUR, IDC_QUIET_FROM_MINUTE, IDC_QUIET_TO_HOUR, IDC_QUIET_TO_MINUTE};
+
+void PutQuietTime(HWND dialog, int hourId, LONG minuteOfDay)
+{
+    SetDlgItemInt(dialog, hourId, UINT(minuteOfDay / 60), FALSE);
+    char minute[8];
+    wsprintfA(minute, "%02d", int(minuteOfDay % 60));
+    SetDlgItemTextA(dialog, hourId + 1, minute); // the minute field follows its hour
+}
+
+void UpdateQuietFields(HWND dialog)
+{
+    for (int id : QuietTimeFields)
+        Enable(dialog, id, IsChecked(dialog, IDC_QUIET_HOURS));
+}
+
+void InitQuietDialog(HWND dialog)
+{
+    CheckDlgButton(dialog, IDC_QUIET_HOURS, g_settings.QuietHours ? BST_CHECKED : BST_UNCHECKED);
+    PutQuietTime(dialog, IDC_QUIET_FROM_HOUR, g_settings.QuietFrom);
+    PutQuietTime(dialog, IDC_QUIET_TO_HOUR, g_settings.QuietTo);
+    for (int id : QuietTimeFields)
+        SendDlgItemMessageA(dialog, id, EM_LIMITTEXT, 2, 0);
+    CheckDlgButton(dialog, IDC_QUIET_WHEN_BUSY, g_settings.QuietWhenBusy ? BST_CHECKED : BST_UNCHECKED);
+    UpdateQuietFields(dialog);
+}
+
+bool ReadQuietTime(HWND dialog, int hourId, LONG* minuteOfDay)
+{
+    LONG hour, minute;
+    if (!ReadNumber(dialog, hourId, false, 0, 23, &hour) || !ReadNumber(dialog, hourId + 1, false, 0, 59, &minute))
+        return false;
+    *minuteOfDay = hour * 60 + minute;
+    return true;
+}
+
+void OnQuietOk(HWND dialog)
+{
+    const bool quiet = IsChecked(dialog, IDC_QUIET_HOURS);
+    LONG from = g_settings.QuietFrom, to = g_settings.QuietTo;
+    // Unchecked, the times are not read (and keep what was stored), as the
+    // time shift of the advanced dialog.
+    if (quiet && !(ReadQuietTime(dialog, IDC_QUIET_FROM_HOUR, &from) && ReadQuietTime(dialog, IDC_QUIET_TO_HOUR, &to)))
+        return;
+    g_settings.QuietHours = quiet ? 1 : 0;
+    g_settings.QuietFrom = from;
+    g_settings.QuietTo = to;
+    g_settings.QuietWhenBusy = IsChecked(dialog, IDC_QUIET_WHEN_BUSY) ? 1 : 0;
+    EndDialog(dialog, IDOK);
 }
 
 // Dialog 109.
@@ -302,7 +359,8 @@ void UpdateSettingsControls(HWND dialog)
     Enable(dialog, IDC_SYNC_INTERVAL, sync);
     Enable(dialog, IDC_ADVANCED, sync);
     const bool voice = IsWindowEnabled(GetDlgItem(dialog, IDC_VOICE_NONE)) && !IsChecked(dialog, IDC_VOICE_NONE);
-    static const int volumeControls[] = {IDC_VOLUME_SMALL, IDC_VOLUME_MEDIUM, IDC_VOLUME_LARGE, IDC_VOLUME_TEST};
+    static const int volumeControls[] = {IDC_VOLUME_SMALL, IDC_VOLUME_MEDIUM, IDC_VOLUME_LARGE, IDC_VOLUME_TEST,
+                                         IDC_QUIET_SETTINGS};
     for (int id : volumeControls)
         Enable(dialog, id, voice);
 }
@@ -364,4 +422,21 @@ INT_PTR CALLBACK AdvancedSettingsDialog(HWND dialog, UINT message, WPARAM wParam
         return TRUE;
     }
     return FALSE;
+}
+
+INT_PTR CALLBACK QuietHoursDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    if (message == WM_INITDIALOG) {
+        InitQuietDialog(dialog);
+        return TRUE;
+    }
+    if (message != WM_COMMAND)
+        return FALSE;
+    if (LOWORD(wParam) == IDOK)
+        OnQuietOk(dialog);
+    else if (LOWORD(wParam) == IDCANCEL)
+        EndDialog(dialog, IDCANCEL);
+    else
+        UpdateQuietFields(dialog);
+    return TRUE;
 }

@@ -1,10 +1,13 @@
-// The settings dialog (103) and the advanced settings dialog (109).
+// The settings dialog (103), the advanced settings dialog (109) and the
+// talking clock's quiet-hours dialog (110).
 #pragma once
 
 #include <windows.h>
 
 INT_PTR CALLBACK SettingsDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK AdvancedSettingsDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+// Dialog 110, opened from dialog 103: quiet hours and silence while busy.
+INT_PTR CALLBACK QuietHoursDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 // The enabling rules of dialog 103.
 void UpdateSettingsControls(HWND dialog);
 // A message box with a string-table text, the system's default caption.

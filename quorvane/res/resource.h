@@ -43,6 +43,7 @@
 #define IDM_SETTINGS 40002
 #define IDM_ABOUT 40004
 #define IDM_SYNC_NOW 40005 // inserted at run time while the clock service is installed
+#define IDM_SPEAK_NOW 40006 // "今の時刻を話す", directly above the separator
 
 // Messages of the settings dialogs (string table).
 #define IDS_OUT_OF_RANGE 6
@@ -61,6 +62,16 @@
 #define IDC_VOLUME_LARGE 1060
 #define IDC_VOLUME_TEST 1061
 #define IDC_AUTOSTART 1035
+#define IDC_QUIET_SETTINGS 1200 // opens the quiet-hours dialog
+
+// Quiet-hours dialog of the talking clock.
+#define IDD_QUIET_HOURS 110
+#define IDC_QUIET_HOURS 1201
+#define IDC_QUIET_FROM_HOUR 1202
+#define IDC_QUIET_FROM_MINUTE 1203
+#define IDC_QUIET_TO_HOUR 1204
+#define IDC_QUIET_TO_MINUTE 1205
+#define IDC_QUIET_WHEN_BUSY 1206
 
 // Advanced settings dialog.
 #define IDD_ADVANCED 109

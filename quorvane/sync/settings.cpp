@@ -27,6 +27,21 @@ void ReadServer(HKEY key)
     lstrcpynA(g_settings.Server, server, ServerCapacity);
 }
 
+// The talking clock's quiet times. Flags other than 0 or 1 and minutes
+// outside the day fall back to their defaults, so the dialog and the policy
+// only ever see values they can show and compare.
+void ReadQuietSettings(HKEY key)
+{
+    ReadDwordSetting(key, "QuietHours", &g_settings.QuietHours);
+    Repair(&g_settings.QuietHours, 0, 1, 0);
+    ReadDwordSetting(key, "QuietFrom", &g_settings.QuietFrom);
+    Repair(&g_settings.QuietFrom, 0, 24 * 60 - 1, DEFAULT_QUIET_FROM);
+    ReadDwordSetting(key, "QuietTo", &g_settings.QuietTo);
+    Repair(&g_settings.QuietTo, 0, 24 * 60 - 1, DEFAULT_QUIET_TO);
+    ReadDwordSetting(key, "QuietWhenBusy", &g_settings.QuietWhenBusy);
+    Repair(&g_settings.QuietWhenBusy, 0, 1, 1);
+}
+
 void WriteDword(HKEY key, const char* name, LONG value)
 {
     RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
@@ -45,6 +60,10 @@ void SetDefaultSettings()
     g_settings.MaxDelay = 500;
     g_settings.Tolerance = 200;
     g_settings.TimeShift = 0;
+    g_settings.QuietHours = 0;
+    g_settings.QuietFrom = DEFAULT_QUIET_FROM;
+    g_settings.QuietTo = DEFAULT_QUIET_TO;
+    g_settings.QuietWhenBusy = 1;
 }
 
 bool LoadSettings()
@@ -67,6 +86,7 @@ bool LoadSettings()
     Repair(&g_settings.Tolerance, 0, 1000, 200);
     ReadDwordSetting(key, "TimeShift", &g_settings.TimeShift);
     Repair(&g_settings.TimeShift, -300, 300, 0);
+    ReadQuietSettings(key);
     RegCloseKey(key);
     return true;
 }
@@ -90,6 +110,10 @@ bool SaveSettings()
     WriteDword(key, "MaxDelay", g_settings.MaxDelay);
     WriteDword(key, "Tolerance", g_settings.Tolerance);
     WriteDword(key, "TimeShift", g_settings.TimeShift);
+    WriteDword(key, "QuietHours", g_settings.QuietHours);
+    WriteDword(key, "QuietFrom", g_settings.QuietFrom);
+    WriteDword(key, "QuietTo", g_settings.QuietTo);
+    WriteDword(key, "QuietWhenBusy", g_settings.QuietWhenBusy);
     RegCloseKey(key);
     return true;
 }

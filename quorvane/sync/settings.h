@@ -22,7 +22,14 @@ struct AppSettings {
     LONG MaxDelay;     // ms
     LONG Tolerance;    // ms
     LONG TimeShift;    // s
+    LONG QuietHours;   // no announcements from QuietFrom to QuietTo (1) or none such (0)
+    LONG QuietFrom;    // minute of the local day, 0 to 1439
+    LONG QuietTo;      // the first minute that speaks again, 0 to 1439
+    LONG QuietWhenBusy; // silent while presenting, full screen or away (1)
 };
+
+#define DEFAULT_QUIET_FROM (22 * 60)
+#define DEFAULT_QUIET_TO (7 * 60)
 
 extern AppSettings g_settings;
 

@@ -3,7 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "announce_policy.h"
 #include "clock.h"
+#include "presence.h"
+#include "settings.h"
 #include "sound.h"
 #include "voice_archive.h"
 
@@ -44,7 +47,43 @@ bool GatherClips(FILE* archive, int32_t count, const char* names, int number, Wa
     return true;
 }
 
+SessionState g_session; // present until a notification says otherwise
+
+AnnounceRules CurrentRules()
+{
+    return {g_settings.VoiceInterval, g_settings.QuietHours, g_settings.QuietFrom, g_settings.QuietTo,
+            g_settings.QuietWhenBusy};
+}
+
 } // namespace
+
+void AnnounceIfWelcome(const SYSTEMTIME& now)
+{
+    const AnnounceRules rules = CurrentRules();
+    AnnounceSituation situation = {MinuteTickTrigger, StateUnknown,
+                                   g_session.locked || g_session.disconnected, false};
+    // Windows is asked only when the clock and the settings alone would speak.
+    if (!ShouldAnnounce(now, rules, situation))
+        return;
+    situation.notificationState = QueryUserNotificationState();
+    situation.outputMuted = DefaultOutputMuted();
+    if (ShouldAnnounce(now, rules, situation))
+        AnnounceTime(g_settings.VoiceVolume);
+}
+
+void SpeakTimeNow()
+{
+    SYSTEMTIME now;
+    ReadLocalClock(&now);
+    const AnnounceSituation situation = {SpeakNowTrigger, StateUnknown, false, DefaultOutputMuted()};
+    if (ShouldAnnounce(now, CurrentRules(), situation))
+        AnnounceTime(g_settings.VoiceVolume);
+}
+
+void NoteSessionNotification(unsigned code)
+{
+    NoteSessionChange(&g_session, code);
+}
 
 bool GetProgramDirPath(const char* name, char* buffer, int capacity)
 {

@@ -44,7 +44,7 @@ protected:
     HKEY key_ = nullptr;
 };
 
-TEST_F(SettingsTest, FirstStartGetsTheDefaultsAndTheFirstExitWritesAllTenValues)
+TEST_F(SettingsTest, FirstStartGetsTheDefaultsAndTheFirstExitWritesAllFourteenValues)
 {
     RegCloseKey(key_);
     RegDeleteTreeA(HKEY_CURRENT_USER, SETTINGS_KEY);
@@ -60,13 +60,17 @@ TEST_F(SettingsTest, FirstStartGetsTheDefaultsAndTheFirstExitWritesAllTenValues)
     EXPECT_EQ(g_settings.MaxDelay, 500);
     EXPECT_EQ(g_settings.Tolerance, 200);
     EXPECT_EQ(g_settings.TimeShift, 0);
+    EXPECT_EQ(g_settings.QuietHours, 0);
+    EXPECT_EQ(g_settings.QuietFrom, 1320);
+    EXPECT_EQ(g_settings.QuietTo, 420);
+    EXPECT_EQ(g_settings.QuietWhenBusy, 1);
 
     ASSERT_TRUE(SaveSettings());
     ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, KEY_ALL_ACCESS, &key_), ERROR_SUCCESS);
     DWORD values = 0;
     RegQueryInfoKeyA(key_, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr, nullptr,
                      nullptr);
-    EXPECT_EQ(values, 10u);
+    EXPECT_EQ(values, 14u);
     DWORD type, size;
     ASSERT_TRUE(Has("Sync", &type, &size));
     EXPECT_EQ(type, DWORD(REG_SZ));
@@ -75,7 +79,7 @@ TEST_F(SettingsTest, FirstStartGetsTheDefaultsAndTheFirstExitWritesAllTenValues)
     EXPECT_EQ(type, DWORD(REG_SZ));
     EXPECT_EQ(size, sizeof DEFAULT_SERVER); // with its NUL
     for (const char* name : {"SyncInterval", "VoiceInterval", "VoiceVolume", "PosX", "PosY", "MaxDelay",
-                             "Tolerance", "TimeShift"}) {
+                             "Tolerance", "TimeShift", "QuietHours", "QuietFrom", "QuietTo", "QuietWhenBusy"}) {
         ASSERT_TRUE(Has(name, &type, &size)) << name;
         EXPECT_EQ(type, DWORD(REG_DWORD)) << name;
         EXPECT_EQ(size, 4u) << name;
@@ -129,6 +133,12 @@ TEST_F(SettingsTest, OutOfRangeValuesAreRepairedAtBothEdges)
         {"SyncInterval", 0, 0, &AppSettings::SyncInterval},     {"SyncInterval", 5000, 5000, &AppSettings::SyncInterval},
         {"VoiceInterval", 15, 15, &AppSettings::VoiceInterval}, {"PosX", -7, -7, &AppSettings::PosX},
         {"PosY", 9, 9, &AppSettings::PosY},
+        {"QuietHours", 1, 1, &AppSettings::QuietHours},         {"QuietHours", 2, 0, &AppSettings::QuietHours},
+        {"QuietHours", -1, 0, &AppSettings::QuietHours},        {"QuietWhenBusy", 0, 0, &AppSettings::QuietWhenBusy},
+        {"QuietWhenBusy", 2, 1, &AppSettings::QuietWhenBusy},   {"QuietFrom", 0, 0, &AppSettings::QuietFrom},
+        {"QuietFrom", 1439, 1439, &AppSettings::QuietFrom},     {"QuietFrom", 1440, 1320, &AppSettings::QuietFrom},
+        {"QuietFrom", -1, 1320, &AppSettings::QuietFrom},       {"QuietTo", 0, 0, &AppSettings::QuietTo},
+        {"QuietTo", 1440, 420, &AppSettings::QuietTo},
     };
     for (const Case& c : cases) {
         Dword(c.name, c.stored);

@@ -18,12 +18,13 @@ namespace {
 
 const char SettingsKey[] = "Software\\veskar\\quorvane";
 const UINT WmTrayNotify = WM_APP + 100;
-enum Command { Exit = 40001, Settings = 40002, About = 40004 };
+enum Command { Exit = 40001, Settings = 40002, About = 40004, SpeakNow = 40006 };
 enum Control {
     SyncBox = 1002, SyncInterval = 1027, Advanced = 1028, VoiceNone = 1007, VoiceHourly = 1008,
     VoiceHalfHourly = 1009, VolumeSmall = 1058, VolumeMedium = 1059, VolumeLarge = 1060, VolumeTest = 1061,
     Autostart = 1035, Server = 1015, MaxDelay = 1055, Tolerance = 1056, ShiftOn = 1053, Shift = 1054,
-    TestButton = 1010, Defaults = 1011, LastSync = 1032, StatusList = 1057,
+    TestButton = 1010, Defaults = 1011, LastSync = 1032, StatusList = 1057, QuietButton = 1200, QuietHours = 1201,
+    QuietFromHour = 1202, QuietFromMinute = 1203, QuietToHour = 1204, QuietToMinute = 1205, QuietWhenBusy = 1206,
 };
 const char OutOfRange[] = "範囲外の数値が指定されています。";
 const char NotANumber[] = "不正な数値です。";
@@ -91,6 +92,11 @@ protected:
     // Starts quorvane.exe and waits for its main window.
     void Start()
     {
+        if (process_.hProcess) { // a start after an earlier run of this test
+            CloseHandle(process_.hProcess);
+            CloseHandle(process_.hThread);
+            process_ = {};
+        }
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
         std::string commandLine = "\"" + program_ + "\"";
@@ -163,6 +169,14 @@ protected:
         return dialog;
     }
 
+    HWND OpenQuiet(HWND settings)
+    {
+        Click(settings, QuietButton);
+        HWND dialog = nullptr;
+        EXPECT_TRUE(WaitFor([&] { return (dialog = FindDialog(process_.dwProcessId, QuietWhenBusy)) != nullptr; }));
+        return dialog;
+    }
+
     // Presses a button that must answer with a message box; returns its text
     // and closes it.
     std::string PressForMessage(HWND dialog, int button)
@@ -228,7 +242,7 @@ TEST_F(QuorvaneTest, ASecondStartEndsAtOnceAndTheFirstSavesEveryValueAtExit)
     DWORD values = 0;
     RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr, nullptr,
                      nullptr);
-    EXPECT_EQ(values, 10u);
+    EXPECT_EQ(values, 14u);
     DWORD type = 0, size = 99;
     EXPECT_EQ(RegQueryValueExA(key, "Sync", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
     EXPECT_EQ(type, DWORD(REG_SZ));
@@ -242,7 +256,8 @@ TEST_F(QuorvaneTest, ASecondStartEndsAtOnceAndTheFirstSavesEveryValueAtExit)
         const char* name;
         LONG value;
     } expected[] = {{"SyncInterval", 30}, {"VoiceInterval", 60}, {"VoiceVolume", 100}, {"PosX", 0},
-                    {"PosY", 0},          {"MaxDelay", 500},     {"Tolerance", 200},    {"TimeShift", 0}};
+                    {"PosY", 0},          {"MaxDelay", 500},     {"Tolerance", 200},    {"TimeShift", 0},
+                    {"QuietHours", 0},    {"QuietFrom", 1320},   {"QuietTo", 420},      {"QuietWhenBusy", 1}};
     for (const auto& e : expected) {
         LONG value = -999;
         EXPECT_TRUE(GetDword(e.name, &value)) << e.name;
@@ -274,10 +289,10 @@ TEST_F(QuorvaneTest, TheTrayMenuOpensTheSettings)
     ASSERT_NE(resources, nullptr);
     HMENU bar = LoadMenuA(resources, MAKEINTRESOURCEA(102));
     HMENU items = GetSubMenu(bar, 0);
-    ASSERT_EQ(GetMenuItemCount(items), 4);
-    const char* texts[] = {"設定(&S)...", "情報(&A)...", "", "終了(&X)"};
-    const UINT ids[] = {Settings, About, 0, Exit};
-    for (int i = 0; i < 4; ++i) {
+    ASSERT_EQ(GetMenuItemCount(items), 5);
+    const char* texts[] = {"設定(&S)...", "情報(&A)...", "今の時刻を話す(&T)", "", "終了(&X)"};
+    const UINT ids[] = {Settings, About, SpeakNow, 0, Exit};
+    for (int i = 0; i < 5; ++i) {
         char text[64] = {};
         GetMenuStringA(items, i, text, sizeof text, MF_BYPOSITION);
         EXPECT_STREQ(text, texts[i]) << i;
@@ -354,11 +369,11 @@ TEST_F(QuorvaneTest, SettingsDialogValidatesTheIntervalAndManagesTheAutostartSho
     for (int id : {VoiceNone, VoiceHourly, VolumeMedium, VolumeLarge})
         EXPECT_EQ(GetWindowLongA(GetDlgItem(dialog, id), GWL_STYLE) & WS_TABSTOP, 0) << id;
     std::vector<int> tabStops;
-    for (int press = 0; press < 9; ++press)
+    for (int press = 0; press < 10; ++press)
         tabStops.push_back(PressKey(dialog, WM_KEYDOWN, VK_TAB));
     std::sort(tabStops.begin(), tabStops.end());
     EXPECT_EQ(tabStops, (std::vector<int>{IDOK, IDCANCEL, SyncBox, VoiceHalfHourly, SyncInterval, Advanced, Autostart,
-                                          VolumeSmall, VolumeTest}));
+                                          VolumeSmall, VolumeTest, QuietButton}));
     EXPECT_EQ(PressKey(dialog, WM_SYSCHAR, 'v'), VoiceHalfHourly);
     EXPECT_EQ(PressKey(dialog, WM_KEYDOWN, VK_LEFT), VoiceHourly);
     EXPECT_EQ(PressKey(dialog, WM_SYSCHAR, 'o'), VolumeSmall);
@@ -366,18 +381,63 @@ TEST_F(QuorvaneTest, SettingsDialogValidatesTheIntervalAndManagesTheAutostartSho
     EXPECT_TRUE(IsChecked(dialog, VoiceHourly));
     EXPECT_TRUE(IsChecked(dialog, VolumeMedium));
 
+    // The quiet hours: off at first, 22:00 to 7:00 greyed; checked, every
+    // time field is read and checked.
+    HWND quiet = OpenQuiet(dialog);
+    ASSERT_NE(quiet, nullptr);
+    EXPECT_FALSE(IsChecked(quiet, QuietHours));
+    EXPECT_TRUE(IsChecked(quiet, QuietWhenBusy));
+    EXPECT_FALSE(IsEnabled(quiet, QuietFromHour));
+    const int timeFields[] = {QuietFromHour, QuietFromMinute, QuietToHour, QuietToMinute};
+    std::vector<std::string> shown;
+    for (int id : timeFields)
+        shown.push_back(ControlText(GetDlgItem(quiet, id)));
+    EXPECT_EQ(shown, (std::vector<std::string>{"22", "00", "7", "00"}));
+    Click(quiet, QuietHours);
+    ASSERT_TRUE(WaitFor([&] { return IsEnabled(quiet, QuietToMinute); }));
+    const struct {
+        int id;
+        const char *bad, *message, *good;
+    } fields[] = {{QuietFromHour, "24", OutOfRange, "23"}, {QuietFromMinute, "60", OutOfRange, "30"},
+                  {QuietToHour, "", NotANumber, "6"},       {QuietToMinute, "x", NotANumber, "5"}};
+    for (const auto& f : fields) {
+        SetControlText(quiet, f.id, f.bad);
+        EXPECT_EQ(PressForMessage(quiet, IDOK), f.message) << f.id;
+        SetControlText(quiet, f.id, f.good);
+    }
+    Click(quiet, QuietWhenBusy);
+    CloseDialog(quiet, IDOK);
+
     Click(dialog, Autostart);
     CloseDialog(dialog, IDOK);
     EXPECT_EQ(GetFileAttributesA(link.c_str()), INVALID_FILE_ATTRIBUTES);
 
     EXPECT_EQ(ExitProgram(), 0u);
-    LONG value = 0;
-    EXPECT_TRUE(GetDword("SyncInterval", &value));
-    EXPECT_EQ(value, 1440);
-    EXPECT_TRUE(GetDword("VoiceInterval", &value));
-    EXPECT_EQ(value, 60);
-    EXPECT_TRUE(GetDword("VoiceVolume", &value));
-    EXPECT_EQ(value, 66);
+    const struct {
+        const char* name;
+        LONG value;
+    } stored[] = {{"SyncInterval", 1440}, {"VoiceInterval", 60}, {"VoiceVolume", 66},   {"QuietHours", 1},
+                  {"QuietFrom", 23 * 60 + 30}, {"QuietTo", 6 * 60 + 5}, {"QuietWhenBusy", 0}};
+    for (const auto& v : stored) {
+        LONG value = -999;
+        EXPECT_TRUE(GetDword(v.name, &value)) << v.name;
+        EXPECT_EQ(value, v.value) << v.name;
+    }
+
+    // The next start shows the quiet hours as they were stored.
+    Start();
+    dialog = OpenDialog(Settings, SyncInterval);
+    quiet = OpenQuiet(dialog);
+    ASSERT_NE(quiet, nullptr);
+    EXPECT_TRUE(IsChecked(quiet, QuietHours));
+    EXPECT_FALSE(IsChecked(quiet, QuietWhenBusy));
+    shown.clear();
+    for (int id : timeFields)
+        shown.push_back(ControlText(GetDlgItem(quiet, id)));
+    EXPECT_EQ(shown, (std::vector<std::string>{"23", "30", "6", "05"}));
+    CloseDialog(quiet, IDCANCEL);
+    CloseDialog(dialog, IDCANCEL);
+    EXPECT_EQ(ExitProgram(), 0u);
 }
 
 TEST_F(QuorvaneTest, WithoutVoiceDatNoAnnouncementCanBeChosen)
@@ -388,6 +448,7 @@ TEST_F(QuorvaneTest, WithoutVoiceDatNoAnnouncementCanBeChosen)
     for (int id : {VoiceNone, VoiceHourly, VoiceHalfHourly, VolumeSmall, VolumeMedium, VolumeLarge, VolumeTest})
         EXPECT_FALSE(IsEnabled(dialog, id)) << id;
     EXPECT_TRUE(IsEnabled(dialog, SyncInterval));
+    EXPECT_FALSE(IsEnabled(dialog, QuietButton));
     // Sync off disables its interval and the advanced settings.
     Click(dialog, SyncBox);
     EXPECT_TRUE(WaitFor([&] { return !IsEnabled(dialog, SyncInterval) && !IsEnabled(dialog, Advanced); }));
@@ -540,40 +601,109 @@ TEST_F(QuorvaneTest, AboutBoxShowsTheLastAutomaticSynchronisation)
     EXPECT_EQ(ExitProgram(), 0u);
 }
 
-TEST_F(QuorvaneTest, TheVolumeTestPlaysTheJoinedClipsAtTheChosenVolume)
+// The announcement of `time` at full volume, as the archive's clips give it.
+std::vector<int16_t> Announcement(const SYSTEMTIME& time)
+{
+    char hour[8], minute[8];
+    wsprintfA(hour, "H%02d", time.wHour % 12);
+    wsprintfA(minute, "M%02d", time.wMinute);
+    std::vector<int16_t> samples = ClipSamples(WindowsPath(VOICE_DAT), hour);
+    std::vector<int16_t> more = ClipSamples(WindowsPath(VOICE_DAT), minute);
+    samples.insert(samples.end(), more.begin(), more.end());
+    return samples;
+}
+
+TEST_F(QuorvaneTest, TheTalkingClockSpeaksWhenWelcomeAndWhenAsked)
 {
     const char* capture = getenv("QV_SOUND_CAPTURE");
     if (!capture)
         GTEST_SKIP() << "no sound capture: run inside the test script's Wine session";
     const std::string captured = WindowsPath(capture);
+    SetDword("VoiceInterval", 1); // every minute tick would speak
     WithVoice();
     Start();
-    HWND dialog = OpenDialog(Settings, SyncInterval);
-    Click(dialog, VolumeMedium);
     auto capturedBytes = [&] {
         WIN32_FILE_ATTRIBUTE_DATA data;
         return GetFileAttributesExA(captured.c_str(), GetFileExInfoStandard, &data) ? data.nFileSizeLow : 0;
     };
-    const DWORD before = capturedBytes();
-    Click(dialog, VolumeTest);
+    auto playedSince = [&](DWORD offset) {
+        std::vector<int16_t> played((capturedBytes() - offset) / 2);
+        FILE* file = fopen(captured.c_str(), "rb");
+        if (file) {
+            fseek(file, long(offset), SEEK_SET);
+            played.resize(fread(played.data(), 2, played.size(), file));
+            fclose(file);
+        }
+        return played;
+    };
+    // Everything posted before has been handled (and played: the player is
+    // synchronous) once the settings dialog, posted after it, shows.
+    auto drain = [&] {
+        HWND dialog = OpenDialog(Settings, SyncInterval);
+        if (dialog)
+            CloseDialog(dialog, IDCANCEL);
+    };
 
-    std::vector<int16_t> expected = ClipSamples(WindowsPath(VOICE_DAT), "H00");
+    // Early in a minute, after the program's own tick has spoken: a tick
+    // speaks; locked, it is silent; asked for, the time is spoken at once,
+    // whatever the minute.
+    SYSTEMTIME now;
+    auto earlyInAMinute = [&](int last) {
+        return WaitFor([&] { GetLocalTime(&now); return now.wSecond >= 2 && now.wSecond <= last; }, 65000);
+    };
+    // A minute whose clip the half-hourly announcements never needed.
+    ASSERT_TRUE(WaitFor([&] { return earlyInAMinute(4) && now.wMinute % 30 != 0; }, 130000));
+    DWORD before = capturedBytes();
+    PostMessageA(main_, WM_TIMER, 1, 0);
+    PostMessageA(main_, WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, 0);
+    PostMessageA(main_, WM_TIMER, 1, 0);
+    PostMessageA(main_, WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK, 0);
+    PostMessageA(main_, WM_COMMAND, SpeakNow, 0);
+    std::vector<int16_t> expected = Announcement(now);
+    ASSERT_FALSE(expected.empty());
+    std::vector<int16_t> twice = expected;
+    twice.insert(twice.end(), expected.begin(), expected.end());
+    ASSERT_TRUE(WaitFor([&] { return capturedBytes() >= before + twice.size() * 2; }, 20000));
+    drain();
+    EXPECT_TRUE(playedSince(before) == twice) << now.wHour << ":" << now.wMinute;
+
+    // Quiet hours around now: the tick is silent, "今の時刻を話す" speaks.
+    HWND dialog = OpenDialog(Settings, SyncInterval);
+    HWND quiet = OpenQuiet(dialog);
+    ASSERT_NE(quiet, nullptr);
+    Click(quiet, QuietHours);
+    SetControlText(quiet, QuietFromHour, std::to_string((now.wHour + 23) % 24).c_str());
+    SetControlText(quiet, QuietToHour, std::to_string((now.wHour + 2) % 24).c_str());
+    CloseDialog(quiet, IDOK);
+    CloseDialog(dialog, IDOK);
+    ASSERT_TRUE(earlyInAMinute(7));
+    before = capturedBytes();
+    PostMessageA(main_, WM_TIMER, 1, 0);
+    HWND menu = OpenTrayMenu(); // this time from the menu, where it stands third
+    ASSERT_NE(menu, nullptr);
+    for (int i = 0; i < 3; ++i)
+        PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
+    expected = Announcement(now);
+    ASSERT_TRUE(WaitFor([&] { return capturedBytes() >= before + expected.size() * 2; }, 20000));
+    drain();
+    EXPECT_TRUE(playedSince(before) == expected) << now.wHour << ":" << now.wMinute;
+
+    // The volume test (quiet hours do not apply to it): the joined clips at
+    // the volume chosen, not the one stored.
+    dialog = OpenDialog(Settings, SyncInterval);
+    Click(dialog, VolumeMedium);
+    before = capturedBytes();
+    Click(dialog, VolumeTest);
+    expected = ClipSamples(WindowsPath(VOICE_DAT), "H00");
     std::vector<int16_t> minute = ClipSamples(WindowsPath(VOICE_DAT), "M00");
     expected.insert(expected.end(), minute.begin(), minute.end());
     for (int16_t& sample : expected)
         sample = int16_t(sample * (66 * 0.01));
     ASSERT_TRUE(WaitFor([&] { return capturedBytes() >= before + expected.size() * 2; }, 20000));
-    Sleep(300);
-    EXPECT_EQ(capturedBytes(), before + expected.size() * 2);
-
-    std::vector<int16_t> played(expected.size());
-    FILE* file = fopen(captured.c_str(), "rb");
-    ASSERT_NE(file, nullptr);
-    fseek(file, long(before), SEEK_SET);
-    EXPECT_EQ(fread(played.data(), 2, played.size(), file), played.size());
-    fclose(file);
-    EXPECT_TRUE(played == expected);
     CloseDialog(dialog, IDCANCEL);
+    EXPECT_TRUE(playedSince(before) == expected);
+
     EXPECT_EQ(ExitProgram(), 0u);
 }
 
@@ -1019,6 +1149,12 @@ TEST_F(Poser, DISABLED_ForScreenshots)
     HWND settings = OpenDialog(Settings, SyncInterval);
     Sleep(300);
     Pose("settings", settings);
+    HWND quiet = OpenQuiet(settings);
+    Click(quiet, QuietHours);
+    WaitFor([&] { return IsEnabled(quiet, QuietFromHour); });
+    Sleep(300);
+    Pose("quiet-hours", quiet);
+    CloseDialog(quiet, IDCANCEL);
     HWND advanced = OpenAdvanced(settings);
     Sleep(300);
     Pose("advanced", advanced);

@@ -8,8 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "announce_policy.h"
 #include "announcer.h"
 #include "clock.h"
+#include "presence.h"
+#include "settings.h"
 #include "sound.h"
 #include "voice_file.h"
 
@@ -17,6 +20,9 @@ namespace {
 
 SYSTEMTIME g_localTime;
 std::vector<std::vector<uint8_t>> g_played;
+int g_notificationState = StateAcceptsNotifications;
+bool g_muted;
+int g_queries; // how often Windows was asked about the user or the output
 
 std::vector<int16_t> ArchiveClip(const char* name)
 {
@@ -71,10 +77,62 @@ TEST(Announcer, SpeaksTheHourOnATwelveHourDialThenTheMinute)
         ASSERT_EQ(g_played.size(), 1u) << c.hour << ":" << c.minute;
         EXPECT_EQ(PlayedSamples(g_played[0]), Expected(c.hourClip, c.minuteClip, 100)) << c.hour << ":" << c.minute;
     }
-    // No clip for the minute: nothing is heard.
+    // Every minute has its clip.
     At(9, 15);
     AnnounceTime(100);
+    ASSERT_EQ(g_played.size(), 1u);
+    EXPECT_EQ(PlayedSamples(g_played[0]), Expected("H09", "M15", 100));
+    // A name that is not in the archive: nothing is heard.
+    g_played.clear();
+    EXPECT_FALSE(PlayClips("H09\0M60", 2, 100));
     EXPECT_TRUE(g_played.empty());
+}
+
+TEST(Announcer, TheMinuteTickAndSpeakNowFollowThePolicy)
+{
+    SetDefaultSettings();
+    g_settings.VoiceVolume = 66;
+    g_settings.QuietHours = 1; // 22:00 to 7:00
+    // "今の時刻を話す" at 23:47, in quiet hours and during a presentation.
+    At(23, 47);
+    g_notificationState = StatePresentation;
+    SpeakTimeNow();
+    ASSERT_EQ(g_played.size(), 1u);
+    EXPECT_EQ(PlayedSamples(g_played[0]), Expected("H11", "M47", 66));
+    // ... but not into a muted output.
+    At(23, 47);
+    g_muted = true;
+    SpeakTimeNow();
+    EXPECT_TRUE(g_played.empty());
+    g_muted = false;
+
+    // The tick: quiet hours, then a presentation, keep it silent; a tick the
+    // interval rules out does not even ask Windows.
+    const struct {
+        int hour, minute, state;
+        bool speaks;
+    } ticks[] = {{23, 0, StateAcceptsNotifications, false}, {12, 0, StatePresentation, false},
+                 {12, 0, StateQuietTime, true},             {12, 47, StateAcceptsNotifications, false}};
+    for (const auto& t : ticks) {
+        At(t.hour, t.minute);
+        g_notificationState = t.state;
+        g_queries = 0;
+        AnnounceIfWelcome(g_localTime);
+        EXPECT_EQ(g_played.size(), t.speaks ? 1u : 0u) << t.hour << ":" << t.minute;
+        if (t.minute != 0) {
+            EXPECT_EQ(g_queries, 0);
+        }
+    }
+    // Locked, then unlocked.
+    g_notificationState = StateAcceptsNotifications;
+    NoteSessionNotification(7);
+    At(12, 0);
+    AnnounceIfWelcome(g_localTime);
+    EXPECT_TRUE(g_played.empty());
+    NoteSessionNotification(8);
+    AnnounceIfWelcome(g_localTime);
+    ASSERT_EQ(g_played.size(), 1u);
+    EXPECT_EQ(PlayedSamples(g_played[0]), Expected("H00", "M00", 66));
 }
 
 TEST(Announcer, ScalesEverySampleOfTheJoinedSound)
@@ -113,6 +171,18 @@ TEST(Announcer, ProgramDirPathIsBoundedByItsCapacity)
 void ReadLocalClock(SYSTEMTIME* local)
 {
     *local = g_localTime;
+}
+
+int QueryUserNotificationState()
+{
+    ++g_queries;
+    return g_notificationState;
+}
+
+bool DefaultOutputMuted()
+{
+    ++g_queries;
+    return g_muted;
 }
 
 bool PlaySoundImage(const WavImage& image)
