@@ -21,6 +21,8 @@
 #define TEXT_ROUND_TRIP "往復遅延 %lu.%03lu秒"
 #define TEXT_CLOCK_ERROR "時刻誤差 %lu.%03lu秒"
 #define TEXT_SYNCED_AT "%s に時刻同期しました。"
+#define TEXT_PREVIOUS_RESULT "直前の時刻合わせの結果です。"
+#define TEXT_SERVICE_STOPPED "時刻合わせサービスが止まっています。"
 
 #define TEXT_OUT_OF_RANGE "範囲外の数値が指定されています。"
 #define TEXT_NOT_A_NUMBER "不正な数値です。"

@@ -17,6 +17,9 @@
 #define IDT_SERVICE_POLL 2
 #define SERVICE_POLL_MS 250
 #define SERVICE_WAIT_MS 20000
+// The clock service starts no attempt within this time (FILETIME units, one
+// minute) of the last one's start.
+#define SERVICE_SPACING (60ull * 10000000)
 #define RETRY_INTERVAL_MS 1000
 #define MAX_SENDS 5
 
