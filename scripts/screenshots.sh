@@ -24,7 +24,8 @@ scripts/in-private-network.sh bash -c '
       [ "$word" = SHOT ] || continue
       h=${h%$'"'"'\r'"'"'}
       case "$name" in
-        tray-tip) xdotool mousemove 1012 757; sleep 2; shoot "$name$3" 524 588 500 180 ;;
+        tray-tip*) xdotool mousemove 1012 757; sleep 2; shoot "$name$3" 524 588 500 180 ;;
+        tray-balloon) xdotool mousemove 300 300; sleep 1; shoot "$name$3" 424 568 600 200 ;;
         mouse-on-icon) xdotool mousemove 1012 757; sleep 0.5 ;;
         tray-menu*) sleep 0.5; shoot "$name$3" 524 488 500 280 ;;
         *) shoot "$name$3" $((x - 8)) $((y - 8)) $((w + 16)) $((h + 16)) ;;

@@ -1,7 +1,7 @@
 // The notification-area seam of quorvane_probe.exe: passes every call to the
 // shell and appends a line to the file named by QV_SHELL_LOG for each:
 // "icon|normal or warning|tip", and "balloon|title|text" for a call that
-// carries a balloon. Line breaks within a text are written as "/".
+// carries a balloon. Line breaks within a text are written as "|" too.
 #include "tray_shell.h"
 
 #include <cstdio>
@@ -14,7 +14,7 @@ namespace {
 void WriteText(FILE* log, const char* text)
 {
     for (; *text; ++text)
-        fputc(*text == '\n' ? '/' : *text, log);
+        fputc(*text == '\n' ? '|' : *text, log);
 }
 
 } // namespace
