@@ -347,7 +347,10 @@ void UpdateTrayIcon(HWND window, TrayAction action)
     static const DWORD actions[] = {NIM_ADD, NIM_MODIFY, NIM_DELETE};
     // An icon that was never added (the shell was not ready at logon) or
     // that the shell lost is added again by the next minute's refresh.
-    const bool done = NotifyShell(actions[action], &icon) || (action == TrayModify && NotifyShell(NIM_ADD, &icon));
+    // An icon the shell kept (a taskbar re-created on a DPI change) cannot be
+    // added again: it is refreshed instead.
+    const bool done = NotifyShell(actions[action], &icon) || (action == TrayModify && NotifyShell(NIM_ADD, &icon))
+                      || (action == TrayAdd && NotifyShell(NIM_MODIFY, &icon));
     // A balloon the shell did not take is offered again next minute.
     if (!done && (icon.uFlags & NIF_INFO))
         g_healthWarned = false;
@@ -390,6 +393,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_TRAYNOTIFY:
         OnTrayNotify(window, lParam);
+        return 0;
+    case WM_SYNC_RECORDED:
+        UpdateTrayIcon(window, TrayModify);
         return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);

@@ -16,27 +16,31 @@ struct Text {
         if (size)
             out[0] = '\0';
     }
-    Text& operator<<(const char* piece)
-    {
-        const size_t n = strlen(piece);
-        if (length + n < size) {
-            memcpy(out + length, piece, n + 1);
-            length += n;
-        }
-        return *this;
-    }
-    Text& operator<<(uint32_t number)
-    {
-        char digits[12];
-        char* p = digits + sizeof digits - 1;
-        *p = '\0';
-        do {
-            *--p = char('0' + number % 10);
-            number /= 10;
-        } while (number);
-        return *this << p;
-    }
+    Text& operator<<(const char* piece);
+    Text& operator<<(uint32_t number);
 };
+
+Text& Text::operator<<(const char* piece)
+{
+    const size_t n = strlen(piece);
+    if (length + n < size) {
+        memcpy(out + length, piece, n + 1);
+        length += n;
+    }
+    return *this;
+}
+
+Text& Text::operator<<(uint32_t number)
+{
+    char digits[12];
+    char* p = digits + sizeof digits - 1;
+    *p = '\0';
+    do {
+        *--p = char('0' + number % 10);
+        number /= 10;
+    } while (number);
+    return *this << p;
+}
 
 const char TipPrefix[] = "時刻合わせ: ";
 const char StaleWarning[] = "24時間以上、時刻を合わせられていません。";

@@ -58,6 +58,7 @@ void RecordOwnOutcome(bool usable, const ReplyFigures& figures, bool clockSet)
         server[0] = '\0';
     // The offset in 100 ns; the figures hold microseconds.
     RecordOwnAttempt(g_attempt.started, usable, LONGLONG(figures.stepMicroseconds) * 10, clockSet, server, result);
+    PostMessageA(GetWindow(g_attempt.window, GW_OWNER), WM_SYNC_RECORDED, 0, 0);
 }
 
 void RecordOwnFailure()
