@@ -218,12 +218,18 @@ HICON WarningIcon()
     if (warning)
         return warning;
     const int size = GetSystemMetrics(SM_CXSMICON);
-    HDC screen = GetDC(nullptr);
-    HDC dc = CreateCompatibleDC(screen);
-    HBITMAP color = CreateCompatibleBitmap(screen, size, size);
+    BITMAPINFO format = {};
+    format.bmiHeader.biSize = sizeof format.bmiHeader;
+    format.bmiHeader.biWidth = size;
+    format.bmiHeader.biHeight = -size; // top-down
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 32;
+    DWORD* pixels = nullptr;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP color =
+        CreateDIBSection(dc, &format, DIB_RGB_COLORS, reinterpret_cast<void**>(&pixels), nullptr, 0);
     HBITMAP mask = CreateBitmap(size, size, 1, 1, nullptr);
-    ReleaseDC(nullptr, screen);
-    if (dc && color && mask) {
+    if (dc && color && mask && pixels) {
         HGDIOBJ old = SelectObject(dc, mask);
         DrawIconEx(dc, 0, 0, g_smallIcon, size, size, 0, nullptr, DI_MASK);
         DrawWarningMark(dc, size, true);
@@ -231,6 +237,12 @@ HICON WarningIcon()
         PatBlt(dc, 0, 0, size, size, BLACKNESS); // black shows nothing where the mask is clear
         DrawIconEx(dc, 0, 0, g_smallIcon, size, size, 0, nullptr, DI_NORMAL);
         DrawWarningMark(dc, size, false);
+        GdiFlush();
+        // Drawing may leave an alpha channel on the icon's pixels but never on
+        // the mark's, which would then not show: without any alpha the mask
+        // alone tells what is transparent.
+        for (int i = 0; i < size * size; ++i)
+            pixels[i] &= 0x00FFFFFF;
         SelectObject(dc, old);
         ICONINFO info = {TRUE, 0, 0, mask, color};
         warning = CreateIconIndirect(&info);
@@ -282,7 +294,7 @@ void ShowClockHealth(NOTIFYICONDATAA* icon, DWORD shell)
         icon->uFlags |= NIF_INFO;
         FormatHealthBalloon(icon->szInfoTitle, sizeof icon->szInfoTitle, icon->szInfo, sizeof icon->szInfo,
                             view.health, view.record.lastResult, view.serviceMode);
-        icon->uTimeout = 30000;
+        icon->uTimeout = 10000; // the shortest Windows XP allows; later ones decide themselves
         // Quiet time (the first hour after a user's first logon, presentations)
         // is known to shell32 6.1 and later.
         icon->dwInfoFlags = NIIF_WARNING | (shell >= 601 ? NIIF_RESPECT_QUIET_TIME : 0);
@@ -333,7 +345,7 @@ void UpdateTrayIcon(HWND window, TrayAction action)
     NOTIFYICONDATAA icon;
     ZeroMemory(&icon, sizeof icon);
     const DWORD shell = ShellVersion();
-    // The first form (88 bytes, a tip of 64) everywhere; from shell32 5 the
+    // The first form (88 bytes, a tip of 64) before shell32 5; from it the
     // second, with a tip of 128 bytes and balloons.
     icon.cbSize = shell >= 500 ? NOTIFYICONDATAA_V2_SIZE : NOTIFYICONDATAA_V1_SIZE;
     icon.hWnd = window;

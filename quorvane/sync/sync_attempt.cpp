@@ -253,7 +253,6 @@ void OnSocket(WPARAM socket, LPARAM event)
         g_attempt.heard = true;
         break;
     }
-    const auto mode = g_attempt.request.Mode;
     ReplyFigures figures = {};
     const ReplyVerdict verdict = ProcessReply(reply, arrival, &g_attempt.sent, &g_attempt.request, &figures);
     NoteServerVerdict(&g_serverKiss, g_attempt.hostName, verdict);
@@ -269,14 +268,13 @@ void OnSocket(WPARAM socket, LPARAM event)
         return;
     case ReplyFinished:
         // Within the tolerance the request turned into a test: not set.
-        RecordOwnOutcome(true, figures, mode == Synchronise && g_attempt.request.Mode == Synchronise);
+        RecordOwnOutcome(true, figures, g_attempt.request.Mode == Synchronise);
         StopAndFinish();
         return;
     }
 }
 
-// The service's attempt shows once its LastAttemptTime has changed; 20 s
-// without a change count as no valid reply.
+// The lines the clock service kept of its last attempt.
 void ShowServiceLines()
 {
     const DWORD size = 64 * 260 + 2;
@@ -288,6 +286,8 @@ void ShowServiceLines()
         HeapFree(GetProcessHeap(), 0, lines);
 }
 
+// The service's attempt shows once its LastAttemptTime has changed; 20 s
+// without a change count as no valid reply.
 void OnServicePoll()
 {
     if (ReadServiceStatusTime("LastAttemptTime") != g_attempt.serviceAttempt) {
