@@ -131,26 +131,14 @@ void FormatOffsetSeconds(char* out, size_t size, int64_t offset, int decimals)
 void FormatHealthTipLine(char* out, size_t size, ClockHealth health, const SYSTEMTIME& lastGoodLocal,
                          bool offsetKnown, int64_t offset)
 {
+    // In the order of ClockHealth, up to the good state.
+    static const char* const states[] = {"オフ", "ドメインの時刻に従っています", "サービスが止まっています",
+                                         "24時間以上できていません", "まだです"};
     Text text(out, size);
     text << TipPrefix;
-    switch (health) {
-    case HealthOff:
-        text << "オフ";
+    if (health < HealthGood) {
+        text << states[health];
         return;
-    case HealthDomain:
-        text << "ドメインの時刻に従っています";
-        return;
-    case HealthServiceStopped:
-        text << "サービスが止まっています";
-        return;
-    case HealthStale:
-        text << "24時間以上できていません";
-        return;
-    case HealthNotYet:
-        text << "まだです";
-        return;
-    case HealthGood:
-        break;
     }
     const char* minuteZero = lastGoodLocal.wMinute < 10 ? ":0" : ":";
     text << uint32_t(lastGoodLocal.wMonth) << "/" << uint32_t(lastGoodLocal.wDay) << " "

@@ -4,25 +4,26 @@
 
 namespace {
 
+// A value of exactly this type and size; `value` stays as it was otherwise.
+bool ReadValue(HKEY key, const char* name, DWORD type, void* value, DWORD size)
+{
+    BYTE read[8];
+    DWORD readType, readSize = sizeof read;
+    if (RegQueryValueExA(key, name, nullptr, &readType, read, &readSize) != ERROR_SUCCESS || readType != type
+        || readSize != size)
+        return false;
+    CopyMemory(value, read, size);
+    return true;
+}
+
 bool ReadQword(HKEY key, const char* name, ULONGLONG* value)
 {
-    ULONGLONG read = 0;
-    DWORD type, size = sizeof read;
-    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&read), &size) != ERROR_SUCCESS
-        || type != REG_QWORD || size != sizeof read)
-        return false;
-    *value = read;
-    return true;
+    return ReadValue(key, name, REG_QWORD, value, sizeof *value);
 }
 
 bool ReadDword(HKEY key, const char* name, DWORD* value)
 {
-    DWORD read = 0, type, size = sizeof read;
-    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&read), &size) != ERROR_SUCCESS
-        || type != REG_DWORD || size != sizeof read)
-        return false;
-    *value = read;
-    return true;
+    return ReadValue(key, name, REG_DWORD, value, sizeof *value);
 }
 
 void WriteQword(HKEY key, const char* name, ULONGLONG value)
