@@ -24,7 +24,11 @@ scripts/in-private-network.sh bash -c '
       [ "$word" = SHOT ] || continue
       h=${h%$'"'"'\r'"'"'}
       case "$name" in
-        tray-tip) xdotool mousemove 1012 757; sleep 2; shoot "$name$3" 524 588 500 180 ;;
+        tray-tip*) xdotool mousemove 1012 757; sleep 2; shoot "$name$3" 524 588 500 180 ;;
+        tray-balloon) # the balloon, then the icon zoomed
+          xdotool mousemove 300 300; sleep 3; shoot "$name$3" 0 528 1024 240
+          convert "$root/full.png" -crop 26x26+997+742 +repage -scale 800% "docs/tray-icon-warning$3-zoomed.png"
+          sleep 8 ;; # until it has gone
         mouse-on-icon) xdotool mousemove 1012 757; sleep 0.5 ;;
         tray-menu*) sleep 0.5; shoot "$name$3" 524 488 500 280 ;;
         *) shoot "$name$3" $((x - 8)) $((y - 8)) $((w + 16)) $((h + 16)) ;;

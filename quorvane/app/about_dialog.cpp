@@ -5,6 +5,7 @@
 #include "../res/product.h"
 #include "../res/resource.h"
 #include "../res/status_texts.h"
+#include "health_view.h"
 #include "main_window.h"
 #include "reply.h"
 #include "service_link.h"
@@ -26,16 +27,54 @@ const char* ServiceLastSyncText()
     return text;
 }
 
+// The health lines under the last synchronisation: those with a text take
+// the rows from the top, the others are hidden and the box shrinks by their rows.
+void ShowHealthLines(HWND dialog, const HealthView& view)
+{
+    char offset[128], drift[96];
+    FormatOffsetLine(offset, sizeof offset, view.record.offsetKnown, view.record.offset, view.record.server);
+    drift[0] = '\0';
+    if (view.record.driftKnown)
+        FormatDriftSentence(drift, sizeof drift, view.record.driftPpb);
+    const struct {
+        int id;
+        const char* text;
+    } lines[] = {{IDC_LAST_OFFSET, offset}, {IDC_DRIFT, drift}, {IDC_HEALTH, HealthWarning(view.health)}};
+    RECT row = {0, 0, 0, 10}; // one row of the template, in dialog units
+    MapDialogRect(dialog, &row);
+    RECT first;
+    GetWindowRect(GetDlgItem(dialog, IDC_LAST_OFFSET), &first);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&first), 2);
+    int shown = 0;
+    for (const auto& line : lines) {
+        HWND control = GetDlgItem(dialog, line.id);
+        if (!*line.text) {
+            ShowWindow(control, SW_HIDE);
+            continue;
+        }
+        SetWindowTextA(control, line.text);
+        SetWindowPos(control, nullptr, first.left, first.top + shown++ * row.bottom, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    }
+    RECT box;
+    GetWindowRect(dialog, &box);
+    const int unused = int(sizeof lines / sizeof lines[0]) - shown;
+    SetWindowPos(dialog, nullptr, 0, 0, box.right - box.left, box.bottom - box.top - unused * row.bottom,
+                 SWP_NOMOVE | SWP_NOZORDER);
+}
+
 void OnInitDialog(HWND dialog)
 {
-    CenterInWorkArea(dialog);
     SetDlgItemTextA(dialog, IDC_PRODUCT, PRODUCT_NAME);
     SetDlgItemTextA(dialog, IDC_VERSION, PRODUCT_VERSION);
-    if (const char* lastSync = RefreshServiceMode() ? ServiceLastSyncText() : GetLastSyncText()) {
+    HealthView view;
+    ReadHealthView(&view);
+    if (const char* lastSync = view.serviceMode ? ServiceLastSyncText() : GetLastSyncText()) {
         char line[64]; // the 19-byte time and the 24-byte sentence
         wsprintfA(line, TEXT_SYNCED_AT, lastSync);
         SetDlgItemTextA(dialog, IDC_LAST_SYNC, line);
     }
+    ShowHealthLines(dialog, view);
+    CenterInWorkArea(dialog); // at its final size
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "main_window.h"
 
 #include <shellapi.h>
+#include <shlwapi.h> // DLLVERSIONINFO only: DllGetVersion is looked up at run time
 #include <wininet.h>
 
 #include "../res/resource.h"
@@ -8,11 +9,13 @@
 #include "announcer.h"
 #include "clock.h"
 #include "presence.h"
+#include "health_view.h"
 #include "settings.h"
 #include "server_kiss.h"
 #include "service_link.h"
 #include "settings_dialog.h"
 #include "sync_attempt.h"
+#include "tray_shell.h"
 
 HINSTANCE g_instance;
 HICON g_smallIcon;
@@ -199,6 +202,137 @@ void OnDestroy(HWND window)
     PostQuitMessage(0);
 }
 
+
+// shell32's version as major * 100 + minor; 0 where it does not say.
+DWORD ShellVersion()
+{
+    static DWORD version = DWORD(-1);
+    if (version != DWORD(-1))
+        return version;
+    version = 0;
+    typedef HRESULT(CALLBACK * GetVersionFunction)(DLLVERSIONINFO*);
+    HMODULE shell = GetModuleHandleA("shell32.dll");
+    FARPROC function = shell ? GetProcAddress(shell, "DllGetVersion") : nullptr;
+    DLLVERSIONINFO info = {};
+    info.cbSize = sizeof info;
+    if (function && SUCCEEDED(reinterpret_cast<GetVersionFunction>(reinterpret_cast<void (*)()>(function))(&info)))
+        version = info.dwMajorVersion * 100 + info.dwMinorVersion;
+    return version;
+}
+
+// A warning triangle over the icon's lower right corner. In the mask pass
+// (a monochrome bitmap) it is drawn black: opaque.
+void DrawWarningMark(HDC dc, int size, bool maskPass)
+{
+    const int mark = size * 5 / 8, tip = size - 1 - (mark - 1) / 2;
+    const POINT corners[] = {{size - mark, size - 1}, {size - 1, size - 1}, {tip, size - mark}};
+    HGDIOBJ oldPen = SelectObject(dc, GetStockObject(BLACK_PEN));
+    HBRUSH fill = maskPass ? static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)) : CreateSolidBrush(RGB(255, 204, 0));
+    HGDIOBJ oldBrush = SelectObject(dc, fill);
+    Polygon(dc, corners, 3);
+    if (!maskPass) {
+        MoveToEx(dc, tip, size - mark + 3, nullptr);
+        LineTo(dc, tip, size - 3 - mark / 8);
+        MoveToEx(dc, tip, size - 2 - mark / 8, nullptr);
+        LineTo(dc, tip, size - 1 - mark / 8);
+    }
+    SelectObject(dc, oldBrush);
+    SelectObject(dc, oldPen);
+    if (!maskPass)
+        DeleteObject(fill);
+}
+
+// The small icon with the warning mark, drawn once at run time.
+HICON WarningIcon()
+{
+    static HICON warning;
+    if (warning)
+        return warning;
+    const int size = GetSystemMetrics(SM_CXSMICON);
+    BITMAPINFO format = {};
+    format.bmiHeader.biSize = sizeof format.bmiHeader;
+    format.bmiHeader.biWidth = size;
+    format.bmiHeader.biHeight = -size; // top-down
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 32;
+    DWORD* pixels = nullptr;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP color =
+        CreateDIBSection(dc, &format, DIB_RGB_COLORS, reinterpret_cast<void**>(&pixels), nullptr, 0);
+    HBITMAP mask = CreateBitmap(size, size, 1, 1, nullptr);
+    if (dc && color && mask && pixels) {
+        HGDIOBJ old = SelectObject(dc, mask);
+        DrawIconEx(dc, 0, 0, g_smallIcon, size, size, 0, nullptr, DI_MASK);
+        DrawWarningMark(dc, size, true);
+        SelectObject(dc, color);
+        PatBlt(dc, 0, 0, size, size, BLACKNESS); // black shows nothing where the mask is clear
+        DrawIconEx(dc, 0, 0, g_smallIcon, size, size, 0, nullptr, DI_NORMAL);
+        DrawWarningMark(dc, size, false);
+        GdiFlush();
+        // Drawing may leave an alpha channel on the icon's pixels but never on
+        // the mark's, which would then not show: without any alpha the mask
+        // alone tells what is transparent.
+        for (int i = 0; i < size * size; ++i)
+            pixels[i] &= 0x00FFFFFF;
+        SelectObject(dc, old);
+        ICONINFO info = {TRUE, 0, 0, mask, color};
+        warning = CreateIconIndirect(&info);
+    }
+    if (dc)
+        DeleteDC(dc);
+    if (color)
+        DeleteObject(color);
+    if (mask)
+        DeleteObject(mask);
+    return warning ? warning : g_smallIcon;
+}
+
+// The clock service starts some minutes after boot: a stopped service alarms
+// nobody before. GetTickCount wraps after 49.7 days, so once past, stay past.
+DWORD UptimeMs()
+{
+    static bool settled;
+    const DWORD uptime = GetTickCount();
+    if (uptime >= ServiceStartGraceMs)
+        settled = true;
+    return settled ? DWORD(-1) : uptime;
+}
+
+// Set while the clock's health warns; a balloon is shown once per such episode.
+bool g_healthWarned;
+
+// The tip's second line, the warning mark and the balloon, from the
+// clock's health worked out now.
+void ShowClockHealth(NOTIFYICONDATAA* icon, DWORD shell)
+{
+    HealthView view;
+    ReadHealthView(&view);
+    const bool warns = HealthWarns(view.health, UptimeMs());
+    if (warns)
+        icon->hIcon = WarningIcon();
+    if (shell < 500) {
+        g_healthWarned = warns;
+        return; // one line of 64 bytes: the date and time only
+    }
+    SYSTEMTIME lastGood = {};
+    LocalTimeOf(view.lastGood, &lastGood);
+    char line[96]; // the longest line takes 52 bytes
+    FormatHealthTipLine(line, sizeof line, view.health, lastGood, view.record.offsetKnown, view.record.offset);
+    const int length = lstrlenA(icon->szTip);
+    icon->szTip[length] = '\n';
+    lstrcpynA(icon->szTip + length + 1, line, int(sizeof icon->szTip) - length - 1);
+    if (warns && !g_healthWarned) {
+        icon->uFlags |= NIF_INFO;
+        FormatHealthBalloon(icon->szInfoTitle, sizeof icon->szInfoTitle, icon->szInfo, sizeof icon->szInfo,
+                            view.health, view.record.lastResult, view.serviceMode);
+        icon->uTimeout = 10000; // the shortest Windows XP allows; later ones decide themselves
+        // Quiet time (the first hour after a user's first logon, presentations)
+        // is known to shell32 6.1 and later.
+        icon->dwInfoFlags = NIIF_WARNING | (shell >= 601 ? NIIF_RESPECT_QUIET_TIME : 0);
+    }
+    g_healthWarned = warns;
+}
+
 } // namespace
 
 bool RefreshServiceMode()
@@ -241,18 +375,28 @@ void UpdateTrayIcon(HWND window, TrayAction action)
     ReadLocalClock(&now);
     NOTIFYICONDATAA icon;
     ZeroMemory(&icon, sizeof icon);
-    icon.cbSize = NOTIFYICONDATAA_V1_SIZE; // the first form: 88 bytes
+    const DWORD shell = ShellVersion();
+    // The first form (88 bytes, a tip of 64) before shell32 5; from it the
+    // second, with a tip of 128 bytes and balloons.
+    icon.cbSize = shell >= 500 ? NOTIFYICONDATAA_V2_SIZE : NOTIFYICONDATAA_V1_SIZE;
     icon.hWnd = window;
     icon.uID = TRAY_ICON_ID;
     icon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     icon.uCallbackMessage = WM_TRAYNOTIFY;
     icon.hIcon = g_smallIcon;
     wsprintfA(icon.szTip, "%d/%d/%d %d:%02d", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute);
+    if (action != TrayDelete)
+        ShowClockHealth(&icon, shell);
     static const DWORD actions[] = {NIM_ADD, NIM_MODIFY, NIM_DELETE};
     // An icon that was never added (the shell was not ready at logon) or
     // that the shell lost is added again by the next minute's refresh.
-    if (!Shell_NotifyIconA(actions[action], &icon) && action == TrayModify)
-        Shell_NotifyIconA(NIM_ADD, &icon);
+    // An icon the shell kept (a taskbar re-created on a DPI change) cannot be
+    // added again: it is refreshed instead.
+    const bool done = NotifyShell(actions[action], &icon) || (action == TrayModify && NotifyShell(NIM_ADD, &icon))
+                      || (action == TrayAdd && NotifyShell(NIM_MODIFY, &icon));
+    // A balloon the shell did not take is offered again next minute.
+    if (!done && (icon.uFlags & NIF_INFO))
+        g_healthWarned = false;
 }
 
 HICON LoadSystemSizedIcon(int widthMetric, int heightMetric)
@@ -295,6 +439,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_WTSSESSION_CHANGE:
         NoteSessionNotification(unsigned(wParam));
+        return 0;
+    case WM_SYNC_RECORDED:
+        UpdateTrayIcon(window, TrayModify);
         return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);

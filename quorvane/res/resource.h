@@ -35,6 +35,9 @@
 #define IDS_NO_ADDRESS_ANSWERED 12326
 #define IDS_DOMAIN_TIME 12327
 #define IDS_ADDRESS_UNREACHABLE 12328
+// Shown by "今すぐ合わせる" in service mode.
+#define IDS_PREVIOUS_RESULT 12330 // heads the last attempt's lines when no new one was made
+#define IDS_SERVICE_STOPPED 12331
 
 // Tray application.
 #define IDI_QUORVANE 101
@@ -89,3 +92,6 @@
 #define IDC_VERSION 1033
 #define IDC_LAST_SYNC 1032
 #define IDC_HOME_PAGE 1030
+#define IDC_LAST_OFFSET 1100 // the last answer's offset and server
+#define IDC_DRIFT 1101       // how fast this PC's clock drifts
+#define IDC_HEALTH 1102      // the clock's health when it is not good

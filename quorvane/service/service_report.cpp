@@ -1,6 +1,8 @@
 #include "service_report.h"
 
+#include "../res/resource.h"
 #include "attempt_lines.h"
+#include "health_store.h"
 #include "machine_settings.h"
 #include "qvclock_messages.h"
 
@@ -79,6 +81,10 @@ void WriteAttemptStatus(ULONGLONG started, const ExchangeResult& attempt, bool g
     }
     if (good)
         SetQword(key, "LastGoodTime", started);
+    // The drift is learnt from offsets the service believed: a good attempt,
+    // or one that only measured for a domain member; not from a refused step.
+    if (attempt.chosen && (good || g_attemptLines.lastId == IDS_DOMAIN_TIME))
+        RecordServiceDrift(key, started, attempt.offset, attempt.clockSet);
     RegSetValueExA(key, "Failures", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&failures), sizeof failures);
     SetQword(key, "LastAttemptTime", started);
     RegCloseKey(key);

@@ -9,12 +9,14 @@ typedef SC_HANDLE(WINAPI* OpenManagerFunction)(const char*, const char*, DWORD);
 typedef SC_HANDLE(WINAPI* OpenServiceFunction)(SC_HANDLE, const char*, DWORD);
 typedef BOOL(WINAPI* ControlFunction)(SC_HANDLE, DWORD, SERVICE_STATUS*);
 typedef BOOL(WINAPI* CloseFunction)(SC_HANDLE);
+typedef BOOL(WINAPI* QueryFunction)(SC_HANDLE, SERVICE_STATUS*);
 
 struct ServiceFunctions {
     OpenManagerFunction openManager;
     OpenServiceFunction openService;
     ControlFunction control;
     CloseFunction close;
+    QueryFunction query;
 };
 
 template <typename Function> Function Lookup(HMODULE module, const char* name)
@@ -31,7 +33,8 @@ bool LoadServiceFunctions(ServiceFunctions* f)
     f->openService = Lookup<OpenServiceFunction>(advapi, "OpenServiceA");
     f->control = Lookup<ControlFunction>(advapi, "ControlService");
     f->close = Lookup<CloseFunction>(advapi, "CloseServiceHandle");
-    return f->openManager && f->openService && f->control && f->close;
+    f->query = Lookup<QueryFunction>(advapi, "QueryServiceStatus");
+    return f->openManager && f->openService && f->control && f->close && f->query;
 }
 
 // Opens the service with `access`; the caller closes both handles.
@@ -65,6 +68,25 @@ bool ClockServiceInstalled()
     f.close(service);
     f.close(manager);
     return true;
+}
+
+bool ClockServiceRunning()
+{
+    ServiceFunctions f;
+    if (!LoadServiceFunctions(&f))
+        return false;
+    SC_HANDLE manager;
+    DWORD error;
+    SC_HANDLE service = OpenClockService(f, SERVICE_QUERY_STATUS, &manager, &error);
+    if (!service)
+        return false; // missing, or not ours to ask
+    SERVICE_STATUS status;
+    // A service on its way up will take requests in a moment.
+    const bool running = f.query(service, &status)
+                         && (status.dwCurrentState == SERVICE_RUNNING || status.dwCurrentState == SERVICE_START_PENDING);
+    f.close(service);
+    f.close(manager);
+    return running;
 }
 
 DWORD SendClockServiceControl(DWORD control)

@@ -7,6 +7,9 @@
 // Whether the service QuorvaneClock is installed (running or not). No handle
 // is kept, so that an uninstaller can delete the service at once.
 bool ClockServiceInstalled();
+// Whether it runs (or is starting): stopped, disabled and missing read alike.
+// Needs only the right to query its status, which every user has.
+bool ClockServiceRunning();
 // Sends a user-defined control (128: synchronise now, 129: re-read the
 // settings) to the running service: ERROR_SUCCESS or the reason it failed.
 DWORD SendClockServiceControl(DWORD control);

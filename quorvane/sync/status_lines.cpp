@@ -26,7 +26,23 @@ void WidenScrollExtent(HWND list, const char* line)
     ReleaseDC(list, dc);
 }
 
+UINT g_lastStatusLine;
+
+// Adds a line and scrolls the list so that the newest line shows whole.
+void AppendLine(HWND list, const char* line)
+{
+    const LRESULT index = SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
+    WidenScrollExtent(list, line);
+    if (index >= 0)
+        SendMessageA(list, LB_SETTOPINDEX, WPARAM(index), 0);
+}
+
 } // namespace
+
+UINT LastStatusLineId()
+{
+    return g_lastStatusLine;
+}
 
 void AddStatusText(const char* text)
 {
@@ -35,8 +51,7 @@ void AddStatusText(const char* text)
         return;
     char line[StatusLineSize];
     lstrcpynA(line, text, StatusLineSize);
-    SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
-    WidenScrollExtent(list, line);
+    AppendLine(list, line);
 }
 
 void AddStatusLine(UINT id, ...)
@@ -46,9 +61,9 @@ void AddStatusLine(UINT id, ...)
     va_start(arguments, id);
     const bool formatted = FormatStatusLine(line, id, arguments);
     va_end(arguments);
+    g_lastStatusLine = id;
     HWND list = GetDlgItem(SyncProgressWindow(), IDC_STATUS_LIST);
     if (!formatted || !list)
         return; // no progress window: the line goes nowhere
-    SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
-    WidenScrollExtent(list, line);
+    AppendLine(list, line);
 }

@@ -10,3 +10,7 @@ void AddStatusLine(UINT id, ...);
 
 // Appends a line that is already text (a line the clock service kept).
 void AddStatusText(const char* line);
+
+// The identifier of the last line added with AddStatusLine (0: none yet):
+// how the tray's own attempt ended.
+UINT LastStatusLineId();

@@ -4,6 +4,9 @@
 #include <ws2tcpip.h>
 
 #include "../res/resource.h"
+#include "clock.h"
+#include "clock_health.h"
+#include "health_store.h"
 #include "machine_settings.h"
 #include "ntp_time.h"
 #include "reply.h"
@@ -31,9 +34,38 @@ struct SyncAttempt {
     bool winsockStarted;
     ULONGLONG serviceAttempt; // the service's LastAttemptTime when it was asked
     DWORD serviceAsked;       // tick count when it was asked
+    // An automatic attempt of the tray's own, which the clock's health counts.
+    bool automatic;
+    bool heard;       // a datagram came from the server
+    ULONGLONG started;
 };
 
-SyncAttempt g_attempt = {nullptr, {}, {}, nullptr, nullptr, INVALID_SOCKET, 0, {}, false, 0, 0};
+SyncAttempt g_attempt = {nullptr, {}, {}, nullptr, nullptr, INVALID_SOCKET, 0, {}, false, 0, 0, false, false, 0};
+
+// Keeps how an automatic attempt ended, once, for the clock's health.
+void RecordOwnOutcome(bool usable, const ReplyFigures& figures, bool clockSet)
+{
+    if (!g_attempt.automatic)
+        return;
+    g_attempt.automatic = false;
+    DWORD result = LastStatusLineId();
+    if (!usable && !g_attempt.heard && result == IDS_NO_VALID_REPLY)
+        result = ResultNoAnswerAtAll; // not a single datagram: likely a firewall
+    char server[65] = "";
+    if (usable && GetNumericHost(g_attempt.addresses->ai_addr, int(g_attempt.addresses->ai_addrlen), server,
+                                 sizeof server)
+                      != 0)
+        server[0] = '\0';
+    // The offset in 100 ns; the figures hold microseconds.
+    RecordOwnAttempt(g_attempt.started, usable, LONGLONG(figures.stepMicroseconds) * 10, clockSet, server, result);
+    PostMessageA(GetWindow(g_attempt.window, GW_OWNER), WM_SYNC_RECORDED, 0, 0);
+}
+
+void RecordOwnFailure()
+{
+    const ReplyFigures none = {};
+    RecordOwnOutcome(false, none, false);
+}
 
 void CloseSyncSocket()
 {
@@ -72,8 +104,11 @@ void FinishAttempt()
         DestroyWindow(g_attempt.window);
 }
 
+// Ends the attempt; an automatic one not yet recorded ended without a usable
+// answer.
 void StopAndFinish()
 {
+    RecordOwnFailure();
     StopAttemptActivity();
     FinishAttempt();
 }
@@ -135,6 +170,11 @@ void OnStart(const SyncRequest* request)
     g_attempt.request.Server = g_attempt.hostName;
     SetDlgItemTextA(g_attempt.window, IDCANCEL, RunningLabel);
     StopAttemptActivity();
+    // A test, or the window of the service's attempt, is no synchronisation
+    // of the tray's own.
+    g_attempt.automatic = request->Mode == Synchronise && !IsWindowVisible(g_attempt.window);
+    g_attempt.heard = false;
+    g_attempt.started = ReadSystemClock();
 
     addrinfo hints = {};
     hints.ai_family = AF_UNSPEC;
@@ -142,6 +182,7 @@ void OnStart(const SyncRequest* request)
     g_attempt.resolver = StartResolver(g_attempt.window, WM_SYNC_RESOLVED, g_attempt.hostName, NtpService, &hints);
     if (!g_attempt.resolver) {
         AddStatusLine(IDS_NET_INIT_FAILED);
+        RecordOwnFailure();
         FinishAttempt();
         return;
     }
@@ -205,12 +246,15 @@ void OnSocket(WPARAM socket, LPARAM event)
     case Dropped:
         return; // keep waiting
     case Unusable:
+        g_attempt.heard = true;
         StopAndFinish();
         return;
     case Received:
+        g_attempt.heard = true;
         break;
     }
-    const ReplyVerdict verdict = ProcessReply(reply, arrival, &g_attempt.sent, &g_attempt.request);
+    ReplyFigures figures = {};
+    const ReplyVerdict verdict = ProcessReply(reply, arrival, &g_attempt.sent, &g_attempt.request, &figures);
     NoteServerVerdict(&g_serverKiss, g_attempt.hostName, verdict);
     switch (verdict) {
     case ReplyIgnored:
@@ -223,9 +267,23 @@ void OnSocket(WPARAM socket, LPARAM event)
         StopAndFinish();
         return;
     case ReplyFinished:
+        // Within the tolerance the request turned into a test: not set.
+        RecordOwnOutcome(true, figures, g_attempt.request.Mode == Synchronise);
         StopAndFinish();
         return;
     }
+}
+
+// The lines the clock service kept of its last attempt.
+void ShowServiceLines()
+{
+    const DWORD size = 64 * 260 + 2;
+    char* lines = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, size));
+    if (lines && ReadServiceLines(lines, size))
+        for (const char* line = lines; *line; line += lstrlenA(line) + 1)
+            AddStatusText(line);
+    if (lines)
+        HeapFree(GetProcessHeap(), 0, lines);
 }
 
 // The service's attempt shows once its LastAttemptTime has changed; 20 s
@@ -234,13 +292,7 @@ void OnServicePoll()
 {
     if (ReadServiceStatusTime("LastAttemptTime") != g_attempt.serviceAttempt) {
         KillTimer(g_attempt.window, IDT_SERVICE_POLL);
-        const DWORD size = 64 * 260 + 2;
-        char* lines = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, size));
-        if (lines && ReadServiceLines(lines, size))
-            for (const char* line = lines; *line; line += lstrlenA(line) + 1)
-                AddStatusText(line);
-        if (lines)
-            HeapFree(GetProcessHeap(), 0, lines);
+        ShowServiceLines();
         FinishAttempt();
     } else if (GetTickCount() - g_attempt.serviceAsked >= SERVICE_WAIT_MS) {
         KillTimer(g_attempt.window, IDT_SERVICE_POLL);
@@ -353,11 +405,25 @@ BOOL ShowServiceSynchronisation(HWND owner)
         return FALSE;
     SetDlgItemTextA(g_attempt.window, IDCANCEL, RunningLabel);
     StopAttemptActivity(); // a hidden attempt of the tray's own is abandoned
+    g_attempt.automatic = false;
     g_attempt.serviceAttempt = ReadServiceStatusTime("LastAttemptTime");
     g_attempt.serviceAsked = GetTickCount();
-    // A service that does not run or refuses the request: at once.
-    if (SendClockServiceControl(SERVICE_CONTROL_SYNC_NOW) != ERROR_SUCCESS) {
-        AddStatusLine(IDS_NET_INIT_FAILED);
+    // The service makes no new attempt within a minute of the last one's
+    // start, nor beyond its budget or a server's hold: then the last
+    // attempt's lines are the answer, at once and said to be that.
+    const ULONGLONG now = ReadSystemClock();
+    const bool recent = g_attempt.serviceAttempt != 0 && now >= g_attempt.serviceAttempt
+                        && now - g_attempt.serviceAttempt < SERVICE_SPACING;
+    const DWORD error = !ClockServiceRunning() ? ERROR_SERVICE_NOT_ACTIVE
+                        : recent               ? ERROR_BUSY
+                                               : SendClockServiceControl(SERVICE_CONTROL_SYNC_NOW);
+    if (error != ERROR_SUCCESS) {
+        if (error == ERROR_BUSY) {
+            AddStatusLine(IDS_PREVIOUS_RESULT);
+            ShowServiceLines();
+        } else {
+            AddStatusLine(error == ERROR_SERVICE_NOT_ACTIVE ? IDS_SERVICE_STOPPED : IDS_NET_INIT_FAILED);
+        }
         FinishAttempt();
         return TRUE;
     }

@@ -10,6 +10,9 @@
 #define WM_SYNC_START (WM_USER + 2)    // lParam: const SyncRequest*
 #define WM_SYNC_RESOLVED (WM_USER + 3) // wParam: resolver id; HIWORD(lParam): error
 #define WM_SYNC_SOCKET (WM_USER + 4)   // wParam: socket; LOWORD(lParam): event, HIWORD: error
+// Posted to the window that started an automatic attempt once its outcome is
+// kept for the clock's health, so that the tip can tell it at once.
+#define WM_SYNC_RECORDED (WM_APP + 101)
 
 // The resend timer of the progress window, and the timer that watches the
 // clock service's status while the window shows the service's attempt.
@@ -17,6 +20,9 @@
 #define IDT_SERVICE_POLL 2
 #define SERVICE_POLL_MS 250
 #define SERVICE_WAIT_MS 20000
+// The clock service starts no attempt within this time (FILETIME units, one
+// minute) of the last one's start.
+#define SERVICE_SPACING (60ull * 10000000)
 #define RETRY_INTERVAL_MS 1000
 #define MAX_SENDS 5
 

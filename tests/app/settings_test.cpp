@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include "health_store.h"
 #include "settings.h"
 
 namespace {
@@ -180,6 +181,42 @@ TEST_F(SettingsTest, OddlySizedValuesNeverLeaveAFieldUndefined)
     memset(g_settings.Server, 'x', sizeof g_settings.Server);
     LoadSettings();
     EXPECT_STREQ(g_settings.Server, "ntp.example");
+}
+
+// The health record: the tray's own attempts per user, and the drift that
+// the clock service keeps through a handle that may only set values.
+TEST_F(SettingsTest, TheHealthRecordCountsFailuresAndLearnsTheDrift)
+{
+    const ULONGLONG day = 864000000000ull, start = 134100000000000000ull;
+    RecordOwnAttempt(start, false, 0, false, "", 12326);
+    RecordOwnAttempt(start + 1, false, 0, false, "", 12304);
+    HealthRecord record;
+    ReadHealthRecord(HKEY_CURRENT_USER, USER_STATUS_KEY, &record);
+    EXPECT_EQ(record.failures, 2u);
+    EXPECT_EQ(record.lastResult, 12304u);
+    EXPECT_EQ(record.lastGood, 0u);
+    EXPECT_FALSE(record.offsetKnown);
+    RecordOwnAttempt(start + 2, true, -3000000, true, "127.0.0.1", 12309);
+    RecordOwnAttempt(start + 2 + day, true, -12000000, false, "127.0.0.2", 12308);
+    ReadHealthRecord(HKEY_CURRENT_USER, USER_STATUS_KEY, &record);
+    EXPECT_EQ(record.failures, 0u);
+    EXPECT_EQ(record.lastGood, start + 2 + day);
+    EXPECT_TRUE(record.offsetKnown);
+    EXPECT_EQ(record.offset, -12000000);
+    EXPECT_STREQ(record.server, "127.0.0.2");
+    EXPECT_TRUE(record.driftKnown);
+    EXPECT_EQ(record.driftPpb, 13889); // 1.2 s a day fast
+
+    const char* status = SETTINGS_KEY "\\MachineStatus";
+    HKEY setOnly;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, status, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &setOnly, nullptr),
+              ERROR_SUCCESS);
+    RecordServiceDrift(setOnly, start, 0, false);
+    RecordServiceDrift(setOnly, start + day / 2, 6000000, false); // 0.6 s behind after 12 h
+    RegCloseKey(setOnly);
+    ReadHealthRecord(HKEY_CURRENT_USER, status, &record);
+    EXPECT_TRUE(record.driftKnown);
+    EXPECT_EQ(record.driftPpb, -13889);
 }
 
 } // namespace

@@ -25,6 +25,7 @@ enum Control {
     Autostart = 1035, Server = 1015, MaxDelay = 1055, Tolerance = 1056, ShiftOn = 1053, Shift = 1054,
     TestButton = 1010, Defaults = 1011, LastSync = 1032, StatusList = 1057, QuietButton = 1200, QuietHours = 1201,
     QuietFromHour = 1202, QuietFromMinute = 1203, QuietToHour = 1204, QuietToMinute = 1205, QuietWhenBusy = 1206,
+    LastOffset = 1100, Drift = 1101, Health = 1102,
 };
 const char OutOfRange[] = "範囲外の数値が指定されています。";
 const char NotANumber[] = "不正な数値です。";
@@ -57,9 +58,47 @@ protected:
         }
         DeleteFileA((folder_ + "\\voice.dat").c_str());
         DeleteFileA(program_.c_str());
+        if (!shellLog_.empty()) {
+            DeleteFileA(shellLog_.c_str());
+            SetEnvironmentVariableA("QV_SHELL_LOG", nullptr);
+        }
         RemoveDirectoryA(folder_.c_str());
         DeleteFileA(StartupLink().c_str());
         RegDeleteTreeA(HKEY_CURRENT_USER, SettingsKey);
+    }
+
+    // Runs quorvane_probe.exe instead: the same program, whose calls to the
+    // notification area are logged (see ShellLog).
+    void WithShellLog()
+    {
+        ASSERT_TRUE(CopyFileA(WindowsPath(QUORVANE_PROBE_EXE).c_str(), program_.c_str(), FALSE));
+        shellLog_ = folder_ + "\\shell.log";
+        SetEnvironmentVariableA("QV_SHELL_LOG", shellLog_.c_str());
+    }
+
+    // The logged lines that start with `kind` ("icon" or "balloon"), without it.
+    std::vector<std::string> ShellLog(const std::string& kind) const
+    {
+        std::vector<std::string> lines;
+        FILE* file = fopen(shellLog_.c_str(), "rb");
+        if (!file)
+            return lines;
+        char line[1024];
+        while (fgets(line, sizeof line, file)) {
+            std::string text(line);
+            text.erase(text.find_last_not_of("\r\n") + 1);
+            if (text.compare(0, kind.size() + 1, kind + "|") == 0)
+                lines.push_back(text.substr(kind.size() + 1));
+        }
+        fclose(file);
+        return lines;
+    }
+
+    // Has the tray icon refreshed at once, as a restarted Explorer would.
+    void RefreshTrayIcon()
+    {
+        DWORD_PTR result;
+        SendMessageTimeoutA(main_, RegisterWindowMessageA("TaskbarCreated"), 0, 0, SMTO_NORMAL, 5000, &result);
     }
 
     void WithVoice()
@@ -225,7 +264,7 @@ protected:
         return std::string(folder) + "\\Quorvane.lnk";
     }
 
-    std::string folder_, program_;
+    std::string folder_, program_, shellLog_;
     PROCESS_INFORMATION process_ = {};
     HWND main_ = nullptr;
 };
@@ -579,6 +618,23 @@ TEST_F(QuorvaneTest, AboutBoxShowsTheLastAutomaticSynchronisation)
     char today[16];
     wsprintfA(today, "%04d-%02d-%02d ", now.wYear, now.wMonth, now.wDay);
     EXPECT_EQ(line.substr(0, 11), today);
+    // The answer's offset and server, kept per user; no warning.
+    const std::string offset = ControlText(GetDlgItem(about, LastOffset));
+    EXPECT_EQ(offset.substr(0, 12), "前回の誤差: ") << offset;
+    const std::string server = "秒 (サーバ 127.0.0.1)";
+    EXPECT_EQ(offset.substr(offset.size() - std::min(offset.size(), server.size())), server) << offset;
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(about, Health)));
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(about, Drift))); // one answer tells no rate
+    ULONGLONG good = 0;
+    DWORD size = sizeof good, failures = 99;
+    EXPECT_EQ(RegGetValueA(HKEY_CURRENT_USER, "Software\\veskar\\quorvane\\Status", "LastGoodTime",
+                           RRF_RT_REG_QWORD, nullptr, &good, &size),
+              ERROR_SUCCESS);
+    EXPECT_NE(good, 0u);
+    size = 4;
+    RegGetValueA(HKEY_CURRENT_USER, "Software\\veskar\\quorvane\\Status", "Failures", RRF_RT_REG_DWORD, nullptr,
+                 &failures, &size);
+    EXPECT_EQ(failures, 0u);
     EXPECT_EQ(ControlText(GetDlgItem(about, 1034)), "Quorvane");
     EXPECT_EQ(ControlText(GetDlgItem(about, 1033)), "1.4");
     // Explorer's Properties show the same version, and who made the program.
@@ -1035,14 +1091,35 @@ TEST_F(ServiceAgreement, DISABLED_BelievesOnlyAgreeingAddressesAndStepsWithinThe
 TEST_F(ClockServiceTest, TheTrayProgramShowsAndEditsTheServicesSettingsAndAsksItToSynchronise)
 {
     SntpTestServer server;
-    ASSERT_TRUE(server.Start("127.0.0.1", SntpBehaviour::Answer));
+    ASSERT_TRUE(server.Start("127.0.0.1", SntpBehaviour::Silent));
     server.SetOffsetMs(300);
     WriteMachineSettings("127.0.0.1");
     // The per-user values differ, so that the dialogs show whose they are.
     SetString("Server", "127.0.0.3");
     SetDword("SyncInterval", 45);
+    // The last setting two days ago, and a server that does not answer: the
+    // clock is stale, which the About box, the tip, the icon and one balloon tell.
+    const ULONGLONG twoDaysAgo = Now() - 2ull * 24 * 3600 * 10000000;
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, StatusKey, "LastSyncTime", REG_QWORD, &twoDaysAgo, sizeof twoDaysAgo);
     ASSERT_TRUE(StartServiceA(service_, 0, nullptr));
+    WithShellLog();
     Start();
+    HWND about = OpenDialog(About, LastSync);
+    ASSERT_NE(about, nullptr);
+    EXPECT_EQ(ControlText(GetDlgItem(about, Health)), "24時間以上、時刻を合わせられていません。");
+    EXPECT_EQ(ControlText(GetDlgItem(about, LastSync)).substr(19), " に時刻同期しました。");
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(about, LastOffset)));
+    CloseDialog(about, IDOK);
+    ASSERT_TRUE(WaitFor([&] { return !ShellLog("balloon").empty(); }));
+    RefreshTrayIcon();
+    RefreshTrayIcon();
+    EXPECT_EQ(ShellLog("balloon"), (std::vector<std::string>{
+        "24時間以上、時刻を合わせられていません。|右クリックして「今すぐ合わせる」を選ぶと、原因を表示します。"}));
+    std::vector<std::string> icons = ShellLog("icon");
+    ASSERT_GE(icons.size(), 3u);
+    EXPECT_EQ(icons.back().substr(0, 8), "warning|");
+    EXPECT_EQ(icons.back().substr(icons.back().rfind('|') + 1), "時刻合わせ: 24時間以上できていません");
+    server.SetBehaviour(SntpBehaviour::Answer);
 
     // The dialogs show and edit the machine's values; OK writes all six.
     HWND settings = OpenDialog(Settings, SyncInterval);
@@ -1071,9 +1148,23 @@ TEST_F(ClockServiceTest, TheTrayProgramShowsAndEditsTheServicesSettingsAndAsksIt
     ASSERT_FALSE(LastLines().empty());
     EXPECT_EQ(LastLines()[0], "サーバを検索しています… (localhost)");
     EXPECT_EQ(LastResult(), 12309u);
+    const DWORD attempted = GetTickCount();
+
+    // Good again: the normal icon, the setting's time and offset in the tip.
+    RefreshTrayIcon();
+    icons = ShellLog("icon");
+    EXPECT_EQ(icons.back().substr(0, 7), "normal|");
+    const std::string tip = icons.back().substr(icons.back().rfind('|') + 1);
+    SYSTEMTIME today;
+    GetLocalTime(&today);
+    char dated[32];
+    wsprintfA(dated, "時刻合わせ: %d/%d ", today.wMonth, today.wDay);
+    EXPECT_EQ(tip.substr(0, strlen(dated)), dated) << tip;
+    // With the offset the service keeps (0.3 s ahead).
+    EXPECT_NE(tip.find(" (誤差 +0."), std::string::npos) << tip;
 
     // The About box shows the service's last setting, in local time.
-    HWND about = OpenDialog(About, LastSync);
+    about = OpenDialog(About, LastSync);
     ASSERT_NE(about, nullptr);
     SYSTEMTIME now;
     GetLocalTime(&now);
@@ -1092,30 +1183,47 @@ TEST_F(ClockServiceTest, TheTrayProgramShowsAndEditsTheServicesSettingsAndAsksIt
     EXPECT_EQ(RunMachineSettings(good), 0u);
     EXPECT_EQ(MachineDword("Tolerance"), 100u);
 
-    // "今すぐ合わせる" to a service that has made no attempt since its start:
-    // the service's lines.
-    SERVICE_STATUS status;
-    ControlService(service_, SERVICE_CONTROL_STOP, &status);
-    ASSERT_TRUE(WaitFor([&] { return State(service_) == SERVICE_STOPPED; }, 5000));
-    ASSERT_TRUE(StartServiceA(service_, 0, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return State(service_) == SERVICE_RUNNING; }, 3000));
+    // "今すぐ合わせる" within a minute of the last attempt's start: the
+    // service makes none, and the window shows the last one's lines at once.
     HWND progress = SyncNowFromMenu();
     ASSERT_NE(progress, nullptr);
-    ASSERT_TRUE(WaitFor([&] { return ControlText(GetDlgItem(progress, IDCANCEL)) == "閉じる"; }, 15000));
+    ASSERT_TRUE(WaitFor([&] { return ControlText(GetDlgItem(progress, IDCANCEL)) == "閉じる"; }, 2000));
     std::vector<std::string> shown = ListBoxLines(GetDlgItem(progress, StatusList));
+    std::vector<std::string> previous = LastLines();
+    previous.insert(previous.begin(), "直前の時刻合わせの結果です。");
+    EXPECT_EQ(shown, previous);
+    // The list shows its newest line.
+    HWND list = GetDlgItem(progress, StatusList);
+    RECT client, last;
+    GetClientRect(list, &client);
+    SendMessageA(list, LB_GETITEMRECT, shown.size() - 1, reinterpret_cast<LPARAM>(&last));
+    EXPECT_LE(last.bottom, client.bottom);
+    CloseDialog(progress, IDCANCEL);
+
+    // A minute after it: the service's new attempt.
+    Sleep(std::max<long>(0, 61000 - long(GetTickCount() - attempted)));
+    progress = SyncNowFromMenu();
+    ASSERT_NE(progress, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return ControlText(GetDlgItem(progress, IDCANCEL)) == "閉じる"; }, 15000));
+    shown = ListBoxLines(GetDlgItem(progress, StatusList));
     EXPECT_EQ(shown, LastLines());
     ASSERT_FALSE(shown.empty());
     EXPECT_EQ(shown.back(), "時刻合わせに成功しました。");
     CloseDialog(progress, IDCANCEL);
 
-    // With the service stopped: 12301 at once.
+    // With the service stopped: the About box and "今すぐ合わせる" say so at once.
+    SERVICE_STATUS status;
     ControlService(service_, SERVICE_CONTROL_STOP, &status);
     ASSERT_TRUE(WaitFor([&] { return State(service_) == SERVICE_STOPPED; }, 5000));
+    about = OpenDialog(About, LastSync);
+    ASSERT_NE(about, nullptr);
+    EXPECT_EQ(ControlText(GetDlgItem(about, Health)), "時刻合わせサービスが止まっています。");
+    CloseDialog(about, IDOK);
     progress = SyncNowFromMenu();
     ASSERT_NE(progress, nullptr);
     ASSERT_TRUE(WaitFor([&] { return ControlText(GetDlgItem(progress, IDCANCEL)) == "閉じる"; }, 3000));
     EXPECT_EQ(ListBoxLines(GetDlgItem(progress, StatusList)),
-              (std::vector<std::string>{"通信の初期化に失敗しました。"}));
+              (std::vector<std::string>{"時刻合わせサービスが止まっています。"}));
     CloseDialog(progress, IDCANCEL);
     EXPECT_EQ(ExitProgram(), 0u);
     EXPECT_EQ(GetString("Server"), "127.0.0.3"); // the per-user values stay the user's
@@ -1211,9 +1319,43 @@ TEST_F(ServicePoser, DISABLED_ForScreenshots)
     Sleep(300);
     PoseForScreenshot("settings-service", settings);
     CloseDialog(settings, IDCANCEL);
+    // A drift learnt from earlier answers: 1.2 s a day fast.
+    const DWORD drift = 13889;
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, StatusKey, "Drift", REG_DWORD, &drift, sizeof drift);
+    if (Qword("LastOffset") == 0) { // until the service keeps its answers' offsets
+        const ULONGLONG offset = 3000000;
+        RegSetKeyValueA(HKEY_LOCAL_MACHINE, StatusKey, "LastOffset", REG_QWORD, &offset, sizeof offset);
+        RegSetKeyValueA(HKEY_LOCAL_MACHINE, StatusKey, "LastServer", REG_SZ, "127.0.0.1", 10);
+    }
     HWND about = OpenDialog(About, LastSync);
     Sleep(300);
     PoseForScreenshot("about-service", about);
+    CloseDialog(about, IDOK);
+
+    // The service stopped.
+    SERVICE_STATUS status;
+    ControlService(service_, SERVICE_CONTROL_STOP, &status);
+    ASSERT_TRUE(WaitFor([&] { return State(service_) == SERVICE_STOPPED; }, 5000));
+    about = OpenDialog(About, LastSync);
+    Sleep(300);
+    PoseForScreenshot("about-service-stopped", about);
+    CloseDialog(about, IDOK);
+
+    // Two days without a good answer, and a server that does not answer.
+    sntp.SetBehaviour(SntpBehaviour::Silent);
+    const ULONGLONG twoDaysAgo = Now() - 2ull * 24 * 3600 * 10000000;
+    const DWORD noAnswer = 12326;
+    for (const char* name : {"LastSyncTime", "LastGoodTime"})
+        RegSetKeyValueA(HKEY_LOCAL_MACHINE, StatusKey, name, REG_QWORD, &twoDaysAgo, sizeof twoDaysAgo);
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, StatusKey, "LastResult", REG_DWORD, &noAnswer, sizeof noAnswer);
+    ASSERT_TRUE(StartServiceA(service_, 0, nullptr));
+    ASSERT_TRUE(WaitFor([&] { return State(service_) == SERVICE_RUNNING; }, 3000));
+    RefreshTrayIcon();
+    PoseForScreenshot("tray-balloon", nullptr);
+    PoseForScreenshot("tray-tip-stale", nullptr);
+    about = OpenDialog(About, LastSync);
+    Sleep(300);
+    PoseForScreenshot("about-service-stale", about);
     CloseDialog(about, IDOK);
     EXPECT_EQ(ExitProgram(), 0u);
 }

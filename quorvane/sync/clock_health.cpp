@@ -1,0 +1,204 @@
+#include "clock_health.h"
+
+#include <cstring>
+
+namespace {
+
+// Appends whole pieces only: a piece that does not fit is left out, so that
+// no double-byte character is ever cut in two.
+struct Text {
+    char* out;
+    size_t size;
+    size_t length;
+
+    Text(char* buffer, size_t capacity) : out(buffer), size(capacity), length(0)
+    {
+        if (size)
+            out[0] = '\0';
+    }
+    Text& operator<<(const char* piece);
+    Text& operator<<(uint32_t number);
+};
+
+Text& Text::operator<<(const char* piece)
+{
+    const size_t n = strlen(piece);
+    if (length + n < size) {
+        memcpy(out + length, piece, n + 1);
+        length += n;
+    }
+    return *this;
+}
+
+Text& Text::operator<<(uint32_t number)
+{
+    char digits[12];
+    char* p = digits + sizeof digits - 1;
+    *p = '\0';
+    do {
+        *--p = char('0' + number % 10);
+        number /= 10;
+    } while (number);
+    return *this << p;
+}
+
+const char TipPrefix[] = "時刻合わせ: ";
+const char StaleWarning[] = "24時間以上、時刻を合わせられていません。";
+const char StoppedWarning[] = "時刻合わせサービスが止まっています。";
+
+bool LeavesClockWrong(uint32_t result)
+{
+    return result == ResultStepRefused || result == ResultSyncFailed;
+}
+
+// What went wrong in the last attempt, in one sentence; null when its last
+// line tells nothing a user can act on.
+const char* ProblemSentence(uint32_t lastResult)
+{
+    switch (lastResult) {
+    case ResultNoAnswerAtAll:
+        return "どのサーバからも応答がありません。ファイアウォールなどで UDP ポート 123 "
+               "が遮断されていないか確認してください。";
+    case ResultNoValidReply:
+        return "有効な応答がありませんでした。";
+    case ResultServerNotFound:
+        return "サーバが見つかりませんでした。";
+    case ResultNoAgreement:
+        return "サーバの時刻が互いに一致しないため、時計を合わせませんでした。";
+    case ResultStepRefused:
+        return "時計との差が大きすぎるため、時計を合わせませんでした。";
+    }
+    return nullptr;
+}
+
+} // namespace
+
+uint64_t LastGoodSynchronisation(const HealthFacts& facts)
+{
+    const uint64_t answered = LeavesClockWrong(facts.lastResult) ? 0 : facts.lastGood;
+    return answered > facts.lastSync ? answered : facts.lastSync;
+}
+
+ClockHealth EvaluateClockHealth(const HealthFacts& facts)
+{
+    if (!facts.syncOn)
+        return HealthOff;
+    if (facts.serviceMode && facts.lastResult == ResultStandingAside)
+        return HealthDomain;
+    if (facts.serviceMode && !facts.serviceRunning)
+        return HealthServiceStopped;
+    const uint64_t good = LastGoodSynchronisation(facts);
+    if (good == 0)
+        return facts.failures >= StaleFailures ? HealthStale : HealthNotYet;
+    // Three missed attempts, and never less than a day.
+    const uint64_t interval = facts.syncInterval > 0 ? uint64_t(facts.syncInterval) : 1;
+    const uint64_t limit = 3 * interval * FileTimeMinute > 24 * FileTimeHour ? 3 * interval * FileTimeMinute
+                                                                              : 24 * FileTimeHour;
+    // A good time ahead of the clock (the clock went back) counts as fresh.
+    if (facts.now > good && facts.now - good > limit)
+        return HealthStale;
+    return HealthGood;
+}
+
+bool HealthWarns(ClockHealth health, uint32_t uptimeMs)
+{
+    return health == HealthStale || (health == HealthServiceStopped && uptimeMs >= ServiceStartGraceMs);
+}
+
+void FormatOffsetSeconds(char* out, size_t size, int64_t offset, int decimals)
+{
+    uint64_t scale = FileTimeSecond;
+    for (int i = 0; i < decimals; ++i)
+        scale /= 10; // 100-ns units per last shown digit
+    const uint64_t magnitude = offset < 0 ? uint64_t(0) - uint64_t(offset) : uint64_t(offset);
+    uint64_t units = (magnitude + scale / 2) / scale; // rounded half away from zero
+    char digits[32];
+    char* p = digits + sizeof digits - 1;
+    *p = '\0';
+    for (int i = 0; i < decimals; ++i) {
+        *--p = char('0' + units % 10);
+        units /= 10;
+    }
+    if (decimals > 0)
+        *--p = '.';
+    do {
+        *--p = char('0' + units % 10);
+        units /= 10;
+    } while (units);
+    Text(out, size) << (offset < 0 ? "-" : "+") << p;
+}
+
+void FormatHealthTipLine(char* out, size_t size, ClockHealth health, const SYSTEMTIME& lastGoodLocal,
+                         bool offsetKnown, int64_t offset)
+{
+    // In the order of ClockHealth, up to the good state.
+    static const char* const states[] = {"オフ", "ドメインの時刻に従っています", "サービスが止まっています",
+                                         "24時間以上できていません", "まだです"};
+    Text text(out, size);
+    text << TipPrefix;
+    if (health < HealthGood) {
+        text << states[health];
+        return;
+    }
+    const char* minuteZero = lastGoodLocal.wMinute < 10 ? ":0" : ":";
+    text << uint32_t(lastGoodLocal.wMonth) << "/" << uint32_t(lastGoodLocal.wDay) << " "
+         << uint32_t(lastGoodLocal.wHour) << minuteZero << uint32_t(lastGoodLocal.wMinute);
+    if (offsetKnown) {
+        char seconds[24];
+        FormatOffsetSeconds(seconds, sizeof seconds, offset, 2);
+        text << " (誤差 " << seconds << "秒)";
+    }
+}
+
+void FormatOffsetLine(char* out, size_t size, bool offsetKnown, int64_t offset, const char* server)
+{
+    Text text(out, size);
+    if (!offsetKnown)
+        return;
+    char seconds[24];
+    FormatOffsetSeconds(seconds, sizeof seconds, offset, 3);
+    text << "前回の誤差: " << seconds << "秒";
+    if (server && *server)
+        text << " (サーバ " << server << ")";
+}
+
+void FormatDriftSentence(char* out, size_t size, int32_t ppb)
+{
+    // Tenths of a second per day: ppb * 86400 / 1e9 * 10.
+    const uint64_t magnitude = ppb < 0 ? uint64_t(-int64_t(ppb)) : uint64_t(ppb);
+    const uint64_t tenths = (magnitude * 864 + 500000) / 1000000;
+    Text text(out, size);
+    if (tenths == 0) {
+        text << "このPCの時計の進み遅れは1日に0.1秒未満です。";
+        return;
+    }
+    text << "このPCの時計は1日に約" << uint32_t(tenths / 10) << "." << uint32_t(tenths % 10) << "秒"
+         << (ppb > 0 ? "進みます。" : "遅れます。");
+}
+
+const char* HealthWarning(ClockHealth health)
+{
+    if (health == HealthServiceStopped)
+        return StoppedWarning;
+    if (health == HealthStale)
+        return StaleWarning;
+    return "";
+}
+
+void FormatHealthBalloon(char* title, size_t titleSize, char* text, size_t textSize, ClockHealth health,
+                         uint32_t lastResult, bool serviceMode)
+{
+    Text(title, titleSize) << HealthWarning(health);
+    Text body(text, textSize);
+    if (health == HealthServiceStopped) {
+        body << "管理者がサービス「Quorvane 時刻合わせ」を開始してください。";
+        return;
+    }
+    if (const char* problem = ProblemSentence(lastResult)) {
+        body << problem;
+        if (body.length)
+            body << "\n";
+    }
+    body << (serviceMode ? "右クリックして「今すぐ合わせる」を選ぶと、原因を表示します。"
+                         : "「設定」の「高度」でサーバをテストしてください。");
+}

@@ -1,0 +1,83 @@
+// Whether the clock is being kept right, worked out afresh each time it is
+// shown, and the texts that tell it: the second line of the icon's tip, the
+// About box's lines and the balloon. Times are UTC FILETIME counts (100 ns
+// since 1601), 0 where unknown; offsets are the server's time minus the PC's
+// in 100 ns.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "win_types.h"
+
+// In the order in which they are tested: the first that applies holds.
+enum ClockHealth {
+    HealthOff,            // automatic synchronisation is off
+    HealthDomain,         // the service stands aside for the domain's time
+    HealthServiceStopped, // the service that keeps the clock does not run
+    HealthStale,          // no good synchronisation for too long
+    HealthNotYet,         // none yet, and fewer than StaleFailures failures
+    HealthGood,
+};
+
+constexpr uint64_t FileTimeSecond = 10000000;
+constexpr uint64_t FileTimeMinute = 60 * FileTimeSecond;
+constexpr uint64_t FileTimeHour = 60 * FileTimeMinute;
+// Attempts in a row without a usable answer that make a clock that was
+// never synchronised stale.
+constexpr uint32_t StaleFailures = 3;
+// The clock service starts about two minutes after boot: until the system
+// has run this long a stopped service is no cause for alarm.
+constexpr uint32_t ServiceStartGraceMs = 5 * 60 * 1000;
+
+// Last lines of an attempt that the health reads (status-line identifiers).
+enum AttemptResult : uint32_t {
+    ResultServerNotFound = 12304,
+    ResultSyncFailed = 12310,
+    ResultNoValidReply = 12311,
+    ResultNoAgreement = 12324,
+    ResultStepRefused = 12325,
+    ResultNoAnswerAtAll = 12326,
+    ResultStandingAside = 12327,
+};
+
+struct HealthFacts {
+    uint64_t now;
+    uint64_t lastSync;      // the last setting of the clock
+    uint64_t lastGood;      // the start of the last attempt with a usable answer
+    uint32_t failures;      // attempts in a row without a usable answer
+    uint32_t lastResult;    // the last attempt's last line, 0: unknown
+    int32_t syncInterval;   // minutes between automatic attempts
+    bool syncOn;
+    bool serviceMode;       // the clock service keeps the clock
+    bool serviceRunning;
+};
+
+// The later of the last setting and the last usable answer; an answer whose
+// attempt had to leave the clock wrong (a refused step, a failed setting)
+// does not count.
+uint64_t LastGoodSynchronisation(const HealthFacts& facts);
+ClockHealth EvaluateClockHealth(const HealthFacts& facts);
+// Whether the state shows the warning mark on the icon and deserves a
+// balloon: stale at once, a stopped service only after the start-up grace.
+bool HealthWarns(ClockHealth health, uint32_t uptimeMs);
+
+// "+1.23" for an offset of 12300000 with 2 decimals: the sign, the seconds
+// rounded half away from zero. `size` of 24 always suffices.
+void FormatOffsetSeconds(char* out, size_t size, int64_t offset, int decimals);
+
+// The tip's second line. `lastGoodLocal` is the last good synchronisation
+// in local time (used while good); the offset is shown when known.
+void FormatHealthTipLine(char* out, size_t size, ClockHealth health, const SYSTEMTIME& lastGoodLocal,
+                         bool offsetKnown, int64_t offset);
+// The About box's line on the last offset, "" when none is known.
+void FormatOffsetLine(char* out, size_t size, bool offsetKnown, int64_t offset, const char* server);
+// The About box's sentence on the drift (ppb, positive: the clock runs fast).
+void FormatDriftSentence(char* out, size_t size, int32_t ppb);
+// The About box's warning for a state, or "" where it needs none.
+const char* HealthWarning(ClockHealth health);
+
+// The balloon: its title (the warning) and its text, what went wrong (from
+// the last attempt's last line) and what to do.
+void FormatHealthBalloon(char* title, size_t titleSize, char* text, size_t textSize, ClockHealth health,
+                         uint32_t lastResult, bool serviceMode);
