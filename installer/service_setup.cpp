@@ -4,7 +4,7 @@
 #include "messages.h"
 #include "service_rules.h"
 #include "setup_state.h"
-#include "uninstall.h"
+#include "registry_delete.h"
 
 ServiceSection g_service;
 

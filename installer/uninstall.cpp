@@ -6,6 +6,7 @@
 #include "dbcs_path.h"
 #include "folders.h"
 #include "messages.h"
+#include "registry_delete.h"
 #include "resource.h"
 #include "restart_delete.h"
 #include "service_setup.h"
@@ -354,43 +355,6 @@ bool RunUninstall()
     HeapFree(GetProcessHeap(), 0, g_setup.groupCaptions);
     g_setup.groupCaptions = nullptr;
     return result;
-}
-
-namespace {
-
-// Whether a key opened with REG_OPTION_OPEN_LINK is a registry link: what
-// it leads to belongs to someone else.
-bool IsRegistryLink(HKEY key)
-{
-    DWORD type = 0;
-    return RegQueryValueExA(key, "SymbolicLinkValue", nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS
-        && type == REG_LINK;
-}
-
-} // namespace
-
-void DeleteKeyTree(HKEY parent, const char* path)
-{
-    HKEY key;
-    if (RegOpenKeyExA(parent, path, REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-        if (IsRegistryLink(key)) {
-            RegCloseKey(key); // never followed, never deleted through
-            return;
-        }
-        char last[256] = "";
-        DWORD index = 0;
-        char name[256];
-        while (RegEnumKeyA(key, index, name, sizeof name) == ERROR_SUCCESS) {
-            if (lstrcmpiA(name, last) == 0) {
-                ++index; // that subkey could not be deleted: go on past it
-                continue;
-            }
-            DeleteKeyTree(key, name);
-            lstrcpyA(last, name);
-        }
-        RegCloseKey(key);
-    }
-    RegDeleteKeyA(parent, path);
 }
 
 bool CleanFolderTree(char* folder)

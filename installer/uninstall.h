@@ -13,5 +13,4 @@ int RunUninstallRequest();
 // "x": the copy in the System folder removes the product. The exit code.
 int RunUninstallCopy();
 bool RunUninstall();
-void DeleteKeyTree(HKEY parent, const char* path);
 bool CleanFolderTree(char* folder);
