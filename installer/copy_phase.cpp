@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "dbcs_path.h"
+#include "script_rules.h"
 #include "folders.h"
 #include "resource.h"
 #include "service_setup.h"
@@ -79,6 +80,63 @@ unsigned long long FileSize(const char* path)
     return (static_cast<unsigned long long>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
 }
 
+// The destination's last level, made now with the product's protection,
+// once; false (after the message) for a folder that Setup may not trust.
+bool MakeDestination()
+{
+    char* destination = g_setup.destination;
+    char link[PathSize];
+    const size_t length = strlen(destination);
+    if (IsDriveRootPath(destination) || length < 4)
+        return false;
+    if (FindLinkOnTheWay(destination, link)) {
+        ShowPathError(link, LinkMessage);
+        return false;
+    }
+    // The levels above it, as the wizard's trial left them or anew.
+    char* last = destination + length - 1;
+    char* parentEnd = nullptr;
+    for (char* p = FindCharDbcs(destination + 3, '\\'); p && p < last; p = FindCharDbcs(p + 1, '\\'))
+        parentEnd = p;
+    if (parentEnd) {
+        const char kept = parentEnd[1];
+        parentEnd[1] = '\0';
+        const bool made = CreateFolderPath(destination, true);
+        parentEnd[1] = kept;
+        if (!made)
+            return false;
+    }
+    *last = '\0';
+    bool made = CreateProductFolder(destination);
+    const DWORD error = GetLastError();
+    if (!made && error == ERROR_ALREADY_EXISTS && g_setup.destinationExisted) {
+        // A folder that was there when it was chosen: an earlier
+        // installation's, or one the user named. A service's is made the
+        // product's own first.
+        const DWORD attributes = GetFileAttributesA(destination);
+        made = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)
+            && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+        if (made && ServiceNeedsProtectedFolder() && !ProtectExistingFolder(destination)) {
+            ShowPathError(destination, " のアクセス権を設定できないため、インストールを中止しました。");
+            *last = '\\';
+            return false;
+        }
+    } else if (!made && error == ERROR_ALREADY_EXISTS) {
+        // Made by someone else since it was checked: its owner could replace
+        // what the elevated uninstaller and the service run.
+        ShowPathError(destination, " は確認の後に別のプログラムによって作成されたため、インストールを中止しました。");
+    } else if (!made) {
+        ShowPathError(destination, " のフォルダ作成に失敗しました。");
+    }
+    *last = '\\';
+    // A level swapped for a link meanwhile counts as well.
+    if (made && FindLinkOnTheWay(destination, link)) {
+        ShowPathError(link, LinkMessage);
+        return false;
+    }
+    return made;
+}
+
 } // namespace
 
 bool CopyEntry()
@@ -121,8 +179,16 @@ bool RunCopyStep(HWND page)
     const int step = g_setup.copyStep;
     if (step == 0) {
         SendDlgItemMessageA(page, IDC_COPY_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, last));
-        CreateFolderPath(g_setup.destination, true);
-        StopProductService(); // its program is about to be replaced
+        if (!MakeDestination()) {
+            // Nothing is installed into it: no file, no service, no links,
+            // no entry.
+            g_setup.copyError = true;
+            g_setup.destinationRefused = true;
+            g_setup.copyDone = true;
+            g_setup.copyStep = last;
+        } else {
+            StopProductService(); // its program is about to be replaced
+        }
     } else if (step < last) {
         if (!CopyNumberedEntry(step - 2))
             g_setup.copyError = true;

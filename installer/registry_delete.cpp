@@ -8,9 +8,7 @@ using DeleteKeyByHandle = LONG(WINAPI*)(HANDLE);
 
 DeleteKeyByHandle NtDeleteKeyFunction()
 {
-    static const DeleteKeyByHandle function = FindFunction<DeleteKeyByHandle>(GetModuleHandleA("ntdll.dll"),
-                                                                            "NtDeleteKey");
-    return function;
+    return FindFunction<DeleteKeyByHandle>(GetModuleHandleA("ntdll.dll"), "NtDeleteKey");
 }
 
 // Whether a key opened with REG_OPTION_OPEN_LINK is a registry link: what

@@ -225,6 +225,11 @@ bool IsAtOrBelow(const char* path, const char* folder, bool below)
 
 } // namespace
 
+bool IsStrictlyBelow(const char* path, const char* folder)
+{
+    return IsAtOrBelow(path, folder, true) && !IsAtOrBelow(path, folder, false);
+}
+
 bool RealSystemPath(const char* path, const char* systemDir, const char* wow64Dir, char* out, size_t size)
 {
     if (!wow64Dir[0] || !IsAtOrBelow(path, systemDir, true))

@@ -43,6 +43,10 @@ bool IsFolderName(const char* folder);
 // restart) must name that place. Any other path is copied as it is.
 bool RealSystemPath(const char* path, const char* systemDir, const char* wow64Dir, char* out, size_t size);
 
+// Whether a full path lies below `folder` (not the folder itself); letters
+// compare without regard to case, a trailing "\" does not count.
+bool IsStrictlyBelow(const char* path, const char* folder);
+
 // Folders that are no product's own: a destination there would mix the
 // product with Windows or with the user's files, and the uninstaller would
 // sweep them. `windowsDir` refuses itself and everything below it; each of

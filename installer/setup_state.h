@@ -17,6 +17,8 @@ struct SetupState {
     char folder[100];
     bool resident;                   // "TSR"
     char destination[PathSize];      // ends with "\" once validated
+    bool destinationExisted;         // the destination's folder was there when it was checked
+    bool destinationRefused;         // the copy phase refused the folder: nothing was installed
     char previousDestination[PathSize]; // the earlier installation's folder, or empty
     int installCount;
     int groupCount;
@@ -62,6 +64,11 @@ template <typename Function> Function FindFunction(HMODULE module, const char* n
     FARPROC function = module ? GetProcAddress(module, name) : nullptr;
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(function));
 }
+
+// Whether this is Windows Vista or later, asked of what the system has (a
+// function that only Vista and later export), never of the version number,
+// which a compatibility mode makes older.
+bool IsVistaOrLater();
 
 // The exit code of a run that got to its end: success, success with a
 // restart to come, or failure.
