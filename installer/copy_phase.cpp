@@ -7,6 +7,7 @@
 #include "dbcs_path.h"
 #include "script_rules.h"
 #include "folders.h"
+#include "messages.h"
 #include "resource.h"
 #include "service_setup.h"
 #include "setup_state.h"
@@ -26,7 +27,11 @@ void MakeShortcutsAndRegister()
         if (g_setup.desktop)
             CreateShortcuts(Desktop, false);
     }
-    RegisterUninstall();
+    // Without its entry the product cannot be removed: a failure.
+    if (!RegisterUninstall()) {
+        Tell(g_setup.messageOwner, "アンインストール情報の登録に失敗しました。", nullptr, MB_ICONHAND | MB_OK);
+        g_setup.copyError = true;
+    }
 }
 
 bool CopyNumberedEntry(int n)

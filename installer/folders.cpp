@@ -54,10 +54,6 @@ bool CreateFolderPath(char* path, bool protect)
     return true;
 }
 
-namespace {
-
-// The full path in its long form, as far as it exists: "C:\PROGRA~1\..\x"
-// is "C:\x", "C:\WINDOW~1\new" is "C:\Windows\new".
 bool FullLongPath(const char* path, char* out)
 {
     char full[PathSize];
@@ -79,8 +75,6 @@ bool FullLongPath(const char* path, char* out)
     }
     return true;
 }
-
-} // namespace
 
 bool IsReservedFolder(const char* folder)
 {

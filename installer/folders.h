@@ -35,6 +35,9 @@ bool ProtectExistingFolder(const char* path);
 // Deletes one file (clearing a read-only mark first); a file that is not
 // there is no failure; a failure is reported.
 bool DeleteFileReported(const char* path);
+// The full path in its long form, as far as it exists: "C:\PROGRA~1\..\x"
+// is "C:\x", "C:\WINDOW~1\new" is "C:\Windows\new".
+bool FullLongPath(const char* path, char* out);
 // Whether a folder (full path, ending "\\" or not) is no product's own: the
 // Windows folder or below it, the System folder, Program Files or Common
 // Files (both views), the user's profile, Desktop or Documents themselves.

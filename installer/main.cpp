@@ -8,6 +8,7 @@
 #include "dbcs_path.h"
 #include "folders.h"
 #include "messages.h"
+#include "script_rules.h"
 #include "setup_state.h"
 #include "uninstall.h"
 #include "wizard.h"
@@ -48,7 +49,8 @@ bool SplitProgramPath(const char* programPath)
 
 bool IsInstalledFolder(const char* folder)
 {
-    return strlen(folder) > 3 && folder[1] == ':' && folder[2] == '\\';
+    // "C:\.\" and "C:\x\..\" are the drive root too.
+    return strlen(folder) > 3 && folder[1] == ':' && folder[2] == '\\' && !IsDriveRootPath(folder);
 }
 
 // One Setup of a product at a time, for all users: a mutex named after the
@@ -77,14 +79,78 @@ bool OnlySetupOfProduct()
     return false;
 }
 
-// Takes the log's full path: the uninstall copy runs in another folder.
-void SetLogPath(const char* log)
+// Whether the handle opened is the file named `full`: no junction or link
+// (on the way or at the end), no second name (a hard link) for a file of
+// someone else's. Before Vista there is no final path to ask.
+bool IsTheFileNamed(HANDLE file, const char* full)
 {
-    if (!log[0])
-        return;
-    const DWORD length = GetFullPathNameA(log, PathSize, g_setup.logPath, nullptr);
-    if (length == 0 || length >= PathSize)
-        g_setup.logPath[0] = '\0';
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(file, &information)
+        || (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || information.nNumberOfLinks > 1)
+        return false;
+    auto finalPath = FindFunction<DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD)>(GetModuleHandleA("kernel32.dll"),
+                                                                             "GetFinalPathNameByHandleA");
+    if (!finalPath)
+        return true;
+    char named[PathSize], opened[PathSize + 8];
+    const DWORD length = finalPath(file, opened, sizeof opened, 0);
+    if (length == 0 || length >= sizeof opened || !FullLongPath(full, named))
+        return false;
+    // "\\?\C:\..." or "\\?\UNC\server\...".
+    const char* path = opened;
+    if (strncmp(path, "\\\\?\\UNC\\", 8) == 0) {
+        path += 6;
+        opened[6] = '\\';
+    } else if (strncmp(path, "\\\\?\\", 4) == 0) {
+        path += 4;
+    }
+    return EqualsIgnoringCase(path, named);
+}
+
+// The log of a silent run, opened once for appending and inherited by the
+// uninstall copy. False (nothing written) when it cannot be opened or is
+// not the file named.
+bool OpenLog(const SetupCommand& command)
+{
+    if (!command.silent)
+        return true;
+    if (command.handles.log) {
+        // The copy: the request's handle, never the name again.
+        HANDLE inherited = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(command.handles.log));
+        if (GetFileType(inherited) == FILE_TYPE_DISK)
+            g_setup.logFile = inherited;
+    }
+    if (!command.log[0] || g_setup.logFile)
+        return true;
+    char full[PathSize];
+    const DWORD length = GetFullPathNameA(command.log, sizeof full, full, nullptr);
+    if (length == 0 || length >= sizeof full)
+        return false;
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    HANDLE file = CreateFileA(full, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    if (!IsTheFileNamed(file, full)) {
+        CloseHandle(file);
+        return false;
+    }
+    g_setup.logFile = file;
+    return true;
+}
+
+// What holds for the whole run: no "insert a disk" box that would hang a
+// deployment, and where Windows offers it, no redirection that someone
+// without administrators' rights has planted (RedirectionGuard).
+void HardenProcess()
+{
+    SetErrorMode(SEM_FAILCRITICALERRORS);
+    auto setPolicy = FindFunction<BOOL(WINAPI*)(int, PVOID, SIZE_T)>(GetModuleHandleA("kernel32.dll"),
+                                                                   "SetProcessMitigationPolicy");
+    DWORD enforceRedirectionTrust = 1;
+    if (setPolicy)
+        setPolicy(16 /* ProcessRedirectionTrustPolicy */, &enforceRedirectionTrust, sizeof enforceRedirectionTrust);
 }
 
 } // namespace
@@ -92,6 +158,7 @@ void SetLogPath(const char* log)
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
 {
     RestrictDllSearch();
+    HardenProcess();
     g_setup.instance = instance;
     g_setup.newShell = LOBYTE(LOWORD(GetVersion())) >= 4;
     const DWORD length = GetModuleFileNameA(nullptr, g_setup.ownPath, PathSize);
@@ -101,8 +168,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     static SetupCommand command;
     const bool understood = ParseSetupCommand(commandLine, &command);
     g_setup.silent = command.silent;
-    SetLogPath(command.log);
+    if (understood && !OpenLog(command))
+        return ExitFailed; // nothing done, nothing written
     const SetupAction action = command.action;
+    if (action == SetupAction::UninstallCopy) {
+        g_setup.requestProcess = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(command.handles.request));
+        g_setup.resultPipe = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(command.handles.result));
+    }
     const char* programPath = action == SetupAction::UninstallCopy ? command.path : g_setup.ownPath;
     // The uninstall copy removes the folder of the path it is given: only
     // ever a full path below a drive root, never its own folder by default,

@@ -36,7 +36,9 @@ struct SetupState {
     bool copyDone;                   // the copy phase ran to its end
     bool restartNeeded;              // a file of the product changes only at the next restart
     bool silent;                     // "/S": no window; messages go to the log
-    char logPath[PathSize];          // "/LOG=": the full path of the log, or empty
+    HANDLE logFile;                  // "/LOG=": the log, opened once (inheritable), or nullptr
+    HANDLE requestProcess;           // the copy: the uninstall request, or nullptr
+    HANDLE resultPipe;               // the silent copy: where the request reads the result, or nullptr
 };
 
 extern SetupState g_setup;

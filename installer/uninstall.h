@@ -3,7 +3,8 @@
 
 #include <windows.h>
 
-void RegisterUninstall();
+// False when the entry could not be written.
+bool RegisterUninstall();
 // Whether the running program belongs to the installation that the
 // Uninstall entry names (or there is none); false after the message.
 bool BelongsToInstallation();

@@ -320,18 +320,27 @@ TEST(CommandLine, SilentModeOptionsAndTheUninstallCopysCommand)
     for (const char* broken : {"/LOG=\"C:\\unterminated", tooLong.c_str()})
         EXPECT_FALSE(ParseSetupCommand(broken, &command)) << broken;
 
-    // The copy's command line: exactly "<copy>" x <path> when interactive.
+    // The copy's command line: exactly "<copy>" x <path> when interactive
+    // with nothing to hand on; the handles it inherits, in decimal.
     char line[PathSize * 3];
-    ASSERT_TRUE(BuildCopyCommand("C:\\W\\S\\Tools Setup.EXE", "C:\\P F\\Tools Setup.EXE", false, "C:\\l.log", line,
+    ASSERT_TRUE(BuildCopyCommand("C:\\W\\S\\Tools Setup.EXE", "C:\\P F\\Tools Setup.EXE", false, CopyHandles{}, line,
                                  sizeof line));
     EXPECT_STREQ(line, "\"C:\\W\\S\\Tools Setup.EXE\" x C:\\P F\\Tools Setup.EXE");
-    ASSERT_TRUE(BuildCopyCommand("C:\\S\\SETUP.EXE", "C:\\P F\\SETUP.EXE", true, "C:\\a b\\l.log", line, sizeof line));
-    EXPECT_STREQ(line, "\"C:\\S\\SETUP.EXE\" x /S /LOG=\"C:\\a b\\l.log\" C:\\P F\\SETUP.EXE");
+    ASSERT_TRUE(BuildCopyCommand("C:\\S\\SETUP.EXE", "C:\\P F\\SETUP.EXE", false, CopyHandles{0, 10, 0}, line,
+                                 sizeof line));
+    EXPECT_STREQ(line, "\"C:\\S\\SETUP.EXE\" x /REQUEST=10 C:\\P F\\SETUP.EXE");
+    ASSERT_TRUE(BuildCopyCommand("C:\\S\\SETUP.EXE", "C:\\P F\\SETUP.EXE", true, CopyHandles{4, 4294967295u, 508},
+                                 line, sizeof line));
+    EXPECT_STREQ(line, "\"C:\\S\\SETUP.EXE\" x /S /LOGHANDLE=4 /REQUEST=4294967295 /RESULT=508 C:\\P F\\SETUP.EXE");
     ASSERT_TRUE(ParseSetupCommand(line + strlen("\"C:\\S\\SETUP.EXE\" "), &command));
     EXPECT_TRUE(command.silent);
-    EXPECT_STREQ(command.log, "C:\\a b\\l.log");
+    EXPECT_EQ(command.handles.log, 4u);
+    EXPECT_EQ(command.handles.request, 4294967295u);
+    EXPECT_EQ(command.handles.result, 508u);
     EXPECT_STREQ(command.path, "C:\\P F\\SETUP.EXE");
-    EXPECT_FALSE(BuildCopyCommand("C:\\S\\SETUP.EXE", "C:\\P\\SETUP.EXE", true, "", line, 20));
+    for (const char* broken : {"x /REQUEST=4294967296 C:\\P\\S.EXE", "x /RESULT= C:\\P\\S.EXE", "x /LOGHANDLE=1a C:\\S.EXE"})
+        EXPECT_FALSE(ParseSetupCommand(broken, &command)) << broken;
+    EXPECT_FALSE(BuildCopyCommand("C:\\S\\SETUP.EXE", "C:\\P\\SETUP.EXE", true, CopyHandles{}, line, 20));
 }
 
 TEST(Wininit, TheRenameSectionKeepsEveryLineAndMovesToTheEnd)
