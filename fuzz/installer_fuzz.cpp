@@ -57,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         while (length > 0 && (part[length - 1] == '.' || part[length - 1] == ' '))
             --length;
-        for (const char* refused : {"SYSTEM32", "SYSWOW64", "SYSNATIVE", "WINSXS", "SYSTEM"}) {
+        static const char* const refusedNames[] = {"SYSTEM32", "SYSWOW64", "SYSNATIVE", "WINSXS", "SYSTEM"};
+        for (const char* refused : refusedNames) {
             bool same = length == strlen(refused);
             for (size_t i = 0; same && i < length; ++i)
                 same = (part[i] >= 'a' && part[i] <= 'z' ? part[i] - 32 : part[i]) == refused[i];
@@ -77,6 +78,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (ParseSetupCommand(value, &command))
         Check(strlen(command.destination) < PathSize && strlen(command.log) < PathSize
               && strlen(command.path) < PathSize);
+    // A drive root in any spelling starts as one; nothing lies below itself.
+    if (IsDriveRootPath(value))
+        Check(value[1] == ':' && (value[2] == '\\' || value[2] == '/'));
+    Check(!IsStrictlyBelow(value, value));
     const char* places[] = {value, ""};
     IsReservedDestination(value, value, places, 2);
     char real[PathSize];
