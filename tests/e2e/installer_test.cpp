@@ -489,6 +489,9 @@ TEST_F(InstallerTest, InstallsAJapaneseProductAndRemovesItAgain)
     EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\QvTest\\Keep\\Target\\Deeper", 0, KEY_READ, &key),
               ERROR_SUCCESS);
     RegCloseKey(key);
+    // The link went as itself, and with it the product's key.
+    EXPECT_NE(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\QvTest\\Linked", REG_OPTION_OPEN_LINK, KEY_READ, &key),
+              ERROR_SUCCESS);
     EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\QvTest", 0, KEY_READ, &key), ERROR_SUCCESS);
     RegCloseKey(key);
     RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Microsoft\\QvTest");
@@ -685,8 +688,11 @@ TEST_F(InstallerTest, RefusesAScriptThatReachesOutsideItsPlaces)
         EXPECT_TRUE(WaitForExit(pid_)) << c.value;
         Script(c.section, c.key, c.original);
     }
-    // "x" without a folder removes nothing (it once took SetupExe's own).
-    for (const char* command : {"x", "/x", "x tools.exe"}) {
+    // "x" without a folder removes nothing (it once took SetupExe's own),
+    // nor with a drive root however spelled, where a script lies.
+    ASSERT_TRUE(CopyFileA((source_ + SetupScript).c_str(), (std::string("T:\\") + SetupScript).c_str(), FALSE));
+    WriteFileText("T:\\readme.txt", "must survive");
+    for (const char* command : {"x", "/x", "x tools.exe", "x T:\\.\\Tools Setup.EXE", "x T:\\x\\..\\Tools Setup.EXE"}) {
         const DWORD copy = Start(source_ + SetupExe, command);
         std::string text;
         EXPECT_TRUE(WaitFor([&] { return FindMessageBox(copy, nullptr, &text) != nullptr; })) << command;
@@ -694,6 +700,9 @@ TEST_F(InstallerTest, RefusesAScriptThatReachesOutsideItsPlaces)
         PostMessageA(FindMessageBox(copy, nullptr, nullptr), WM_COMMAND, IDOK, 0);
         EXPECT_TRUE(WaitForExit(copy));
     }
+    EXPECT_EQ(ReadFileText("T:\\readme.txt"), "must survive");
+    DeleteFileA("T:\\readme.txt");
+    DeleteFileA((std::string("T:\\") + SetupScript).c_str());
     EXPECT_TRUE(Exists(victim));
     EXPECT_TRUE(Exists(source_ + "tools.exe"));
     EXPECT_TRUE(Exists(source_ + SetupScript));
