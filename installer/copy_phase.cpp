@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "dbcs_path.h"
-#include "script_rules.h"
 #include "folders.h"
 #include "messages.h"
 #include "resource.h"
@@ -87,13 +86,13 @@ unsigned long long FileSize(const char* path)
 
 // The destination's last level, made now with the product's protection,
 // once; false (after the message) for a folder that Setup may not trust.
+// The destination has passed CheckDestination: a full path below a drive
+// root, ending "\".
 bool MakeDestination()
 {
     char* destination = g_setup.destination;
     char link[PathSize];
     const size_t length = strlen(destination);
-    if (IsDriveRootPath(destination) || length < 4)
-        return false;
     if (FindLinkOnTheWay(destination, link)) {
         ShowPathError(link, LinkMessage);
         return false;
@@ -113,31 +112,36 @@ bool MakeDestination()
     }
     *last = '\0';
     bool made = CreateProductFolder(destination);
-    const DWORD error = GetLastError();
-    if (!made && error == ERROR_ALREADY_EXISTS && g_setup.destinationExisted) {
+    const bool existing = !made && GetLastError() == ERROR_ALREADY_EXISTS;
+    const char* failure = " のフォルダ作成に失敗しました。";
+    if (existing && g_setup.destinationExisted) {
         // A folder that was there when it was chosen: an earlier
-        // installation's, or one the user named. A service's is made the
-        // product's own first.
+        // installation's, or one the user named.
         const DWORD attributes = GetFileAttributesA(destination);
-        made = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)
-            && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-        if (made && ServiceNeedsProtectedFolder() && !ProtectExistingFolder(destination)) {
-            ShowPathError(destination, " のアクセス権を設定できないため、インストールを中止しました。");
-            *last = '\\';
-            return false;
-        }
-    } else if (!made && error == ERROR_ALREADY_EXISTS) {
+        made = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    } else if (existing) {
         // Made by someone else since it was checked: its owner could replace
         // what the elevated uninstaller and the service run.
-        ShowPathError(destination, " は確認の後に別のプログラムによって作成されたため、インストールを中止しました。");
-    } else if (!made) {
-        ShowPathError(destination, " のフォルダ作成に失敗しました。");
+        failure = " は確認の後に別のプログラムによって作成されたため、インストールを中止しました。";
     }
+    if (!made)
+        ShowPathError(destination, failure);
     *last = '\\';
-    // A level swapped for a link meanwhile counts as well.
-    if (made && FindLinkOnTheWay(destination, link)) {
-        ShowPathError(link, LinkMessage);
+    // A level swapped for a link meanwhile counts as well (and the folder
+    // itself: its protection must never be set through a link).
+    if (!made || FindLinkOnTheWay(destination, link)) {
+        if (made)
+            ShowPathError(link, LinkMessage);
         return false;
+    }
+    // A service's program runs from an earlier folder only once that is the
+    // product's own.
+    if (existing && ServiceNeedsProtectedFolder()) {
+        *last = '\0';
+        made = ProtectExistingFolder(destination);
+        if (!made)
+            ShowPathError(destination, " のアクセス権を設定できないため、インストールを中止しました。");
+        *last = '\\';
     }
     return made;
 }
