@@ -155,8 +155,8 @@ bool IsTheFileNamed(HANDLE file, const char* full)
 }
 
 // The log of a silent run, opened once for appending and inherited by the
-// uninstall copy. False (nothing written) when it cannot be opened or is
-// not the file named.
+// uninstall copy. False (nothing written) when the file opened is not the
+// file named; one that cannot be opened at all is no log, as before.
 bool OpenLog(const SetupCommand& command)
 {
     if (!command.silent)
@@ -172,13 +172,13 @@ bool OpenLog(const SetupCommand& command)
     char full[PathSize];
     const DWORD length = GetFullPathNameA(command.log, sizeof full, full, nullptr);
     if (length == 0 || length >= sizeof full)
-        return false;
+        return true;
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
     HANDLE file = CreateFileA(full, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return false;
+        return true;
     if (!IsTheFileNamed(file, full)) {
         CloseHandle(file);
         return false;
