@@ -23,7 +23,7 @@ bool g_installerPending; // the installed installer goes once its request has en
 bool g_folderPending;    // and its folder with it
 
 // Whether the folder (without "\") holds nothing but the installer that goes
-// at the next restart.
+// once the silent request that waits for this copy has ended.
 bool OnlyPendingInstallerIn(const char* folder)
 {
     char pattern[PathSize];
