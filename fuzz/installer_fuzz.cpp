@@ -42,6 +42,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
           || entry.relativePart <= strlen(entry.target));
     Check(kind != EntryKind::Outside || !entry.target[0]); // nothing outside is ever named
 
+    // No accepted "w!" entry reaches a folder of system files: its first
+    // real part (empty and "." parts skipped, trailing dots and spaces
+    // dropped) is none of them, nor the System folder's own name.
+    InstallEntry windowsEntry;
+    if (ParseInstallEntry(value, "C:\\T\\", "C:\\WINDOWS", "C:\\WINDOWS\\SYSTEM", &windowsEntry) == EntryKind::Destination
+        && strncmp(windowsEntry.target, "C:\\WINDOWS\\", 11) == 0) {
+        const char* part = windowsEntry.target + 11;
+        size_t length;
+        for (;; part += length + 1) {
+            length = strcspn(part, "\\/");
+            if (!part[length] || !(length == 0 || (length == 1 && part[0] == '.')))
+                break;
+        }
+        while (length > 0 && (part[length - 1] == '.' || part[length - 1] == ' '))
+            --length;
+        static const char* const refusedNames[] = {"SYSTEM32", "SYSWOW64", "SYSNATIVE", "WINSXS", "SYSTEM"};
+        for (const char* refused : refusedNames) {
+            bool same = length == strlen(refused);
+            for (size_t i = 0; same && i < length; ++i)
+                same = (part[i] >= 'a' && part[i] <= 'z' ? part[i] - 32 : part[i]) == refused[i];
+            Check(!same);
+        }
+    }
+
     char caption[100], target[PathSize];
     ParseGroupEntry(value, "C:\\T\\", caption, sizeof caption, target, sizeof target);
     Check(strlen(caption) < sizeof caption && strlen(target) < sizeof target);
@@ -54,6 +78,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (ParseSetupCommand(value, &command))
         Check(strlen(command.destination) < PathSize && strlen(command.log) < PathSize
               && strlen(command.path) < PathSize);
+    // A drive root in any spelling starts as one; nothing lies below itself.
+    if (IsDriveRootPath(value))
+        Check(value[1] == ':' && (value[2] == '\\' || value[2] == '/'));
+    Check(!IsStrictlyBelow(value, value));
     const char* places[] = {value, ""};
     IsReservedDestination(value, value, places, 2);
     char real[PathSize];

@@ -67,6 +67,19 @@ bool ReadRest(const char* p, char* out, size_t size)
     return true;
 }
 
+// A handle value in decimal, ending the word; nullptr for anything else.
+const char* ReadHandle(const char* p, unsigned* value)
+{
+    unsigned long long number = 0;
+    const char* start = p;
+    for (; *p >= '0' && *p <= '9' && p - start < 10; ++p)
+        number = number * 10 + unsigned(*p - '0');
+    if (p == start || !EndsWord(*p) || number > 0xFFFFFFFFull)
+        return nullptr;
+    *value = unsigned(number);
+    return p;
+}
+
 // "/S" or "/LOG=": consumed into `command`; returns where the option ends,
 // `p` itself when there is none, or nullptr for a broken one.
 const char* ReadSilentOption(const char* p, SetupCommand* command)
@@ -91,7 +104,20 @@ bool ParseSetupCommand(const char* text, SetupCommand* command)
     const char* letter = *p == '/' ? p + 1 : p;
     if (*letter == 'x') {
         p = letter[1] ? letter + 2 : letter + 1;
-        for (const char* next; (next = ReadSilentOption(p, command)) != p; p = SkipSpaces(next)) {
+        const struct {
+            const char* name;
+            unsigned* value;
+        } handles[] = {{"/LOGHANDLE=", &command->handles.log},
+                       {"/REQUEST=", &command->handles.request},
+                       {"/RESULT=", &command->handles.result}};
+        for (const char* next;; p = SkipSpaces(next)) {
+            next = ReadSilentOption(p, command);
+            for (const auto& handle : handles) {
+                if (next == p && StartsWithIgnoringCase(p, handle.name))
+                    next = ReadHandle(p + strlen(handle.name), handle.value);
+            }
+            if (next == p)
+                break;
             if (!next)
                 return false;
         }
@@ -129,17 +155,28 @@ bool ParseSetupCommand(const char* text, SetupCommand* command)
     return true;
 }
 
-bool BuildCopyCommand(const char* copy, const char* ownPath, bool silent, const char* log, char* out, size_t size)
+bool BuildCopyCommand(const char* copy, const char* ownPath, bool silent, const CopyHandles& handles, char* out,
+                      size_t size)
 {
     // The program quoted: "Tools Setup.EXE" must never start a Tools.exe
     // of the System folder, nor itself with the wrong command letter.
     out[0] = '\0';
     bool fits = AppendBounded(out, size, "\"") && AppendBounded(out, size, copy) && AppendBounded(out, size, "\" x ");
-    if (silent) {
+    if (silent)
         fits = fits && AppendBounded(out, size, "/S ");
-        if (log[0])
-            fits = fits && AppendBounded(out, size, "/LOG=\"") && AppendBounded(out, size, log)
-                && AppendBounded(out, size, "\" ");
+    const struct {
+        const char* name;
+        unsigned value;
+    } options[] = {{"/LOGHANDLE=", handles.log}, {"/REQUEST=", handles.request}, {"/RESULT=", handles.result}};
+    for (const auto& option : options) {
+        char number[16];
+        char* digit = number + sizeof number - 1;
+        *digit = '\0';
+        *--digit = ' ';
+        for (unsigned value = option.value; value || digit == number + sizeof number - 2; value /= 10)
+            *--digit = char('0' + value % 10);
+        if (option.value)
+            fits = fits && AppendBounded(out, size, option.name) && AppendBounded(out, size, digit);
     }
     return fits && AppendBounded(out, size, ownPath);
 }

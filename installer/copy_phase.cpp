@@ -6,6 +6,7 @@
 
 #include "dbcs_path.h"
 #include "folders.h"
+#include "messages.h"
 #include "resource.h"
 #include "service_setup.h"
 #include "setup_state.h"
@@ -25,7 +26,11 @@ void MakeShortcutsAndRegister()
         if (g_setup.desktop)
             CreateShortcuts(Desktop, false);
     }
-    RegisterUninstall();
+    // Without its entry the product cannot be removed: a failure.
+    if (!RegisterUninstall()) {
+        Tell(g_setup.messageOwner, "アンインストール情報の登録に失敗しました。", nullptr, MB_ICONHAND | MB_OK);
+        g_setup.copyError = true;
+    }
 }
 
 bool CopyNumberedEntry(int n)
@@ -79,6 +84,68 @@ unsigned long long FileSize(const char* path)
     return (static_cast<unsigned long long>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
 }
 
+// The destination's last level, made now with the product's protection,
+// once; false (after the message) for a folder that Setup may not trust.
+// The destination has passed CheckDestination: a full path below a drive
+// root, ending "\".
+bool MakeDestination()
+{
+    char* destination = g_setup.destination;
+    char link[PathSize];
+    const size_t length = strlen(destination);
+    if (FindLinkOnTheWay(destination, link)) {
+        ShowPathError(link, LinkMessage);
+        return false;
+    }
+    // The levels above it, as the wizard's trial left them or anew.
+    char* last = destination + length - 1;
+    char* parentEnd = nullptr;
+    for (char* p = FindCharDbcs(destination + 3, '\\'); p && p < last; p = FindCharDbcs(p + 1, '\\'))
+        parentEnd = p;
+    if (parentEnd) {
+        const char kept = parentEnd[1];
+        parentEnd[1] = '\0';
+        const bool made = CreateFolderPath(destination, true);
+        parentEnd[1] = kept;
+        if (!made)
+            return false;
+    }
+    *last = '\0';
+    bool made = CreateProductFolder(destination);
+    const bool existing = !made && GetLastError() == ERROR_ALREADY_EXISTS;
+    const char* failure = " のフォルダ作成に失敗しました。";
+    if (existing && g_setup.destinationExisted) {
+        // A folder that was there when it was chosen: an earlier
+        // installation's, or one the user named.
+        const DWORD attributes = GetFileAttributesA(destination);
+        made = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    } else if (existing) {
+        // Made by someone else since it was checked: its owner could replace
+        // what the elevated uninstaller and the service run.
+        failure = " は確認の後に別のプログラムによって作成されたため、インストールを中止しました。";
+    }
+    if (!made)
+        ShowPathError(destination, failure);
+    *last = '\\';
+    // A level swapped for a link meanwhile counts as well (and the folder
+    // itself: its protection must never be set through a link).
+    if (!made || FindLinkOnTheWay(destination, link)) {
+        if (made)
+            ShowPathError(link, LinkMessage);
+        return false;
+    }
+    // A service's program runs from an earlier folder only once that is the
+    // product's own.
+    if (existing && ServiceNeedsProtectedFolder()) {
+        *last = '\0';
+        made = ProtectExistingFolder(destination);
+        if (!made)
+            ShowPathError(destination, " のアクセス権を設定できないため、インストールを中止しました。");
+        *last = '\\';
+    }
+    return made;
+}
+
 } // namespace
 
 bool CopyEntry()
@@ -121,8 +188,16 @@ bool RunCopyStep(HWND page)
     const int step = g_setup.copyStep;
     if (step == 0) {
         SendDlgItemMessageA(page, IDC_COPY_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, last));
-        CreateFolderPath(g_setup.destination, true);
-        StopProductService(); // its program is about to be replaced
+        if (!MakeDestination()) {
+            // Nothing is installed into it: no file, no service, no links,
+            // no entry.
+            g_setup.copyError = true;
+            g_setup.destinationRefused = true;
+            g_setup.copyDone = true;
+            g_setup.copyStep = last;
+        } else {
+            StopProductService(); // its program is about to be replaced
+        }
     } else if (step < last) {
         if (!CopyNumberedEntry(step - 2))
             g_setup.copyError = true;

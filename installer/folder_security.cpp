@@ -1,5 +1,5 @@
 // The one place where Setup creates a folder with a security descriptor of
-// its own (declared in folders.h).
+// its own (declared in folders.h). Tests link their own.
 #include <windows.h>
 
 #include "folders.h"
@@ -19,6 +19,8 @@ bool CreateProductFolder(const char* path)
         return false;
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
     const bool created = CreateDirectoryA(path, &attributes) != FALSE;
+    const DWORD error = GetLastError();
     LocalFree(descriptor);
+    SetLastError(error); // the caller tells a folder that exists from a failure
     return created;
 }

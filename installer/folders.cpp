@@ -54,10 +54,6 @@ bool CreateFolderPath(char* path, bool protect)
     return true;
 }
 
-namespace {
-
-// The full path in its long form, as far as it exists: "C:\PROGRA~1\..\x"
-// is "C:\x", "C:\WINDOW~1\new" is "C:\Windows\new".
 bool FullLongPath(const char* path, char* out)
 {
     char full[PathSize];
@@ -79,8 +75,6 @@ bool FullLongPath(const char* path, char* out)
     }
     return true;
 }
-
-} // namespace
 
 bool IsReservedFolder(const char* folder)
 {
@@ -120,6 +114,63 @@ bool IsReservedFolder(const char* folder)
     for (int i = 0; i < n; ++i)
         list[i] = places[i];
     return IsReservedDestination(path, windowsDir, list, n);
+}
+
+bool FindLinkOnTheWay(const char* path, char* link)
+{
+    if (!CopyBounded(link, PathSize, path))
+        return true; // nothing known about it: never trusted
+    // Each level below the drive root, from the top, as far as it exists.
+    for (char* separator = FindCharDbcs(link + 3, '\\'); separator; separator = FindCharDbcs(separator + 1, '\\')) {
+        *separator = '\0';
+        const DWORD attributes = GetFileAttributesA(link);
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            break; // the levels below do not exist either
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            return true;
+        *separator = '\\';
+    }
+    link[0] = '\0';
+    return false;
+}
+
+bool IsBelowProgramFiles(const char* folder)
+{
+    char path[PathSize];
+    if (!FullLongPath(folder, path))
+        return false;
+    char places[5][PathSize];
+    int n = 0;
+    auto getFolderPath = FindFunction<HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPSTR)>(
+        GetModuleHandleA("shell32.dll"), "SHGetFolderPathA");
+    static const int ids[] = {0x26, 0x2a}; // Program Files, and the 32-bit one
+    for (int id : ids)
+        if (getFolderPath && getFolderPath(nullptr, id, nullptr, 0, places[n]) == S_OK)
+            ++n;
+    static const char* const variables[] = {"ProgramW6432", "ProgramFiles", "ProgramFiles(x86)"};
+    for (const char* name : variables) {
+        const DWORD length = GetEnvironmentVariableA(name, places[n], PathSize);
+        if (length > 0 && length < PathSize)
+            ++n;
+    }
+    for (int i = 0; i < n; ++i) {
+        char place[PathSize];
+        if (FullLongPath(places[i], place) && place[0] && IsStrictlyBelow(path, place))
+            return true;
+    }
+    return false;
+}
+
+bool VolumeKeepsAcls(const char* path)
+{
+    char full[PathSize];
+    const DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
+    if (length < 3 || length >= sizeof full || full[1] != ':')
+        return false;
+    full[3] = '\0';
+    DWORD flags = 0;
+    return GetVolumeInformationA(full, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)
+        && (flags & FILE_PERSISTENT_ACLS);
 }
 
 bool DeleteFileReported(const char* path)

@@ -8,6 +8,7 @@
 #include "dbcs_path.h"
 #include "folders.h"
 #include "messages.h"
+#include "script_rules.h"
 #include "setup_state.h"
 #include "uninstall.h"
 #include "wizard.h"
@@ -48,7 +49,50 @@ bool SplitProgramPath(const char* programPath)
 
 bool IsInstalledFolder(const char* folder)
 {
-    return strlen(folder) > 3 && folder[1] == ':' && folder[2] == '\\';
+    // "C:\.\" and "C:\x\..\" are the drive root too.
+    return strlen(folder) > 3 && folder[1] == ':' && folder[2] == '\\' && !IsDriveRootPath(folder);
+}
+
+// The mutex in a private namespace that only administrators at high
+// integrity can make or open (Vista and later): a user cannot take its name
+// first and so keep every Setup of the product from running. Null where any
+// step is missing or fails (Wine has no boundary descriptors).
+HANDLE PrivateSetupMutex(const char* name, SECURITY_ATTRIBUTES* inherited)
+{
+    HMODULE kernel = GetModuleHandleA("kernel32.dll"), advapi = GetModuleHandleA("advapi32.dll");
+    auto createBoundary = FindFunction<HANDLE(WINAPI*)(LPCWSTR, ULONG)>(kernel, "CreateBoundaryDescriptorW");
+    auto addSid = FindFunction<BOOL(WINAPI*)(HANDLE*, PSID)>(kernel, "AddSIDToBoundaryDescriptor");
+    auto addLabel = FindFunction<BOOL(WINAPI*)(HANDLE*, PSID)>(kernel, "AddIntegrityLabelToBoundaryDescriptor");
+    auto createNamespace = FindFunction<HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, LPVOID, LPCWSTR)>(
+        kernel, "CreatePrivateNamespaceW");
+    auto openNamespace = FindFunction<HANDLE(WINAPI*)(LPVOID, LPCWSTR)>(kernel, "OpenPrivateNamespaceW");
+    auto convertSid = FindFunction<BOOL(WINAPI*)(LPCSTR, PSID*)>(advapi, "ConvertStringSidToSidA");
+    auto convert = FindFunction<BOOL(WINAPI*)(LPCSTR, DWORD, PSECURITY_DESCRIPTOR*, PULONG)>(
+        advapi, "ConvertStringSecurityDescriptorToSecurityDescriptorA");
+    if (!createBoundary || !addSid || !addLabel || !createNamespace || !openNamespace || !convertSid || !convert)
+        return nullptr;
+    HANDLE boundary = createBoundary(L"QuorvaneSetup", 0);
+    PSID administrators = nullptr, high = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    HANDLE space = nullptr;
+    if (boundary && convertSid("S-1-5-32-544", &administrators) && convertSid("S-1-16-12288", &high)
+        && addSid(&boundary, administrators) && addLabel(&boundary, high)
+        && convert("D:(A;;GA;;;BA)", 1 /* SDDL_REVISION_1 */, &descriptor, nullptr)) {
+        SECURITY_ATTRIBUTES onlyAdministrators = {sizeof onlyAdministrators, descriptor, FALSE};
+        space = createNamespace(&onlyAdministrators, boundary, L"QuorvaneSetup");
+        if (!space && GetLastError() == ERROR_ALREADY_EXISTS)
+            space = openNamespace(boundary, L"QuorvaneSetup");
+    }
+    LocalFree(administrators);
+    LocalFree(high);
+    LocalFree(descriptor);
+    // The namespace stays open as long as the process: so does the mutex.
+    // The caller reads the mutex's own error.
+    if (!space)
+        return nullptr;
+    char full[sizeof g_setup.title + 48] = "QuorvaneSetup\\";
+    lstrcatA(full, name);
+    return CreateMutexA(inherited, FALSE, full);
 }
 
 // One Setup of a product at a time, for all users: a mutex named after the
@@ -61,8 +105,13 @@ bool OnlySetupOfProduct()
     lstrcpyA(name, "Global\\Setup ");
     lstrcatA(name, g_setup.title);
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
-    HANDLE mutex = CreateMutexA(&inherited, FALSE, name);
+    HANDLE mutex = PrivateSetupMutex(name + 7, &inherited);
     DWORD error = GetLastError();
+    if (!mutex) {
+        // Before Vista, or where the namespace cannot be had: the name.
+        mutex = CreateMutexA(&inherited, FALSE, name);
+        error = GetLastError();
+    }
     if (!mutex && error != ERROR_ACCESS_DENIED) {
         // Windows without session namespaces (before Windows 2000).
         mutex = CreateMutexA(&inherited, FALSE, name + 7);
@@ -77,14 +126,78 @@ bool OnlySetupOfProduct()
     return false;
 }
 
-// Takes the log's full path: the uninstall copy runs in another folder.
-void SetLogPath(const char* log)
+// Whether the handle opened is the file named `full`: no junction or link
+// (on the way or at the end), no second name (a hard link) for a file of
+// someone else's. Before Vista there is no final path to ask.
+bool IsTheFileNamed(HANDLE file, const char* full)
 {
-    if (!log[0])
-        return;
-    const DWORD length = GetFullPathNameA(log, PathSize, g_setup.logPath, nullptr);
-    if (length == 0 || length >= PathSize)
-        g_setup.logPath[0] = '\0';
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(file, &information)
+        || (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || information.nNumberOfLinks > 1)
+        return false;
+    auto finalPath = FindFunction<DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD)>(GetModuleHandleA("kernel32.dll"),
+                                                                             "GetFinalPathNameByHandleA");
+    if (!finalPath)
+        return true;
+    char named[PathSize], opened[PathSize + 8];
+    const DWORD length = finalPath(file, opened, sizeof opened, 0);
+    if (length == 0 || length >= sizeof opened || !FullLongPath(full, named))
+        return false;
+    // "\\?\C:\..." or "\\?\UNC\server\...".
+    const char* path = opened;
+    if (strncmp(path, "\\\\?\\UNC\\", 8) == 0) {
+        path += 6;
+        opened[6] = '\\';
+    } else if (strncmp(path, "\\\\?\\", 4) == 0) {
+        path += 4;
+    }
+    return EqualsIgnoringCase(path, named);
+}
+
+// The log of a silent run, opened once for appending and inherited by the
+// uninstall copy. False (nothing written) when the file opened is not the
+// file named; one that cannot be opened at all is no log, as before.
+bool OpenLog(const SetupCommand& command)
+{
+    if (!command.silent)
+        return true;
+    if (command.handles.log) {
+        // The copy: the request's handle, never the name again.
+        HANDLE inherited = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(command.handles.log));
+        if (GetFileType(inherited) == FILE_TYPE_DISK)
+            g_setup.logFile = inherited;
+    }
+    if (!command.log[0] || g_setup.logFile)
+        return true;
+    char full[PathSize];
+    const DWORD length = GetFullPathNameA(command.log, sizeof full, full, nullptr);
+    if (length == 0 || length >= sizeof full)
+        return true;
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    HANDLE file = CreateFileA(full, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return true;
+    if (!IsTheFileNamed(file, full)) {
+        CloseHandle(file);
+        return false;
+    }
+    g_setup.logFile = file;
+    return true;
+}
+
+// What holds for the whole run: no "insert a disk" box that would hang a
+// deployment, and where Windows offers it, no redirection that someone
+// without administrators' rights has planted (RedirectionGuard).
+void HardenProcess()
+{
+    SetErrorMode(SEM_FAILCRITICALERRORS);
+    auto setPolicy = FindFunction<BOOL(WINAPI*)(int, PVOID, SIZE_T)>(GetModuleHandleA("kernel32.dll"),
+                                                                   "SetProcessMitigationPolicy");
+    DWORD enforceRedirectionTrust = 1;
+    if (setPolicy)
+        setPolicy(16 /* ProcessRedirectionTrustPolicy */, &enforceRedirectionTrust, sizeof enforceRedirectionTrust);
 }
 
 } // namespace
@@ -92,6 +205,7 @@ void SetLogPath(const char* log)
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
 {
     RestrictDllSearch();
+    HardenProcess();
     g_setup.instance = instance;
     g_setup.newShell = LOBYTE(LOWORD(GetVersion())) >= 4;
     const DWORD length = GetModuleFileNameA(nullptr, g_setup.ownPath, PathSize);
@@ -101,8 +215,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     static SetupCommand command;
     const bool understood = ParseSetupCommand(commandLine, &command);
     g_setup.silent = command.silent;
-    SetLogPath(command.log);
+    if (understood && !OpenLog(command))
+        return ExitFailed; // nothing done, nothing written
     const SetupAction action = command.action;
+    if (action == SetupAction::UninstallCopy) {
+        g_setup.requestProcess = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(command.handles.request));
+        g_setup.resultPipe = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(command.handles.result));
+    }
     const char* programPath = action == SetupAction::UninstallCopy ? command.path : g_setup.ownPath;
     // The uninstall copy removes the folder of the path it is given: only
     // ever a full path below a drive root, never its own folder by default,

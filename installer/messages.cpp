@@ -12,13 +12,7 @@ int Tell(HWND owner, const char* text, const char* caption, UINT type)
 
 void LogLine(const char* text)
 {
-    if (!g_setup.silent || !g_setup.logPath[0])
-        return;
-    // Opened for each line: the uninstall request and its copy in the
-    // System folder write one after the other into the same file.
-    HANDLE file = CreateFileA(g_setup.logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    if (!g_setup.silent || !g_setup.logFile)
         return;
     SYSTEMTIME now;
     GetLocalTime(&now);
@@ -28,6 +22,7 @@ void LogLine(const char* text)
     lstrcpynA(line + length, text, int(sizeof line) - length - 2);
     lstrcatA(line, "\r\n");
     DWORD written;
-    WriteFile(file, line, DWORD(lstrlenA(line)), &written, nullptr);
-    CloseHandle(file);
+    // Opened for appending: the uninstall request and its copy in the
+    // System folder write one after the other through the same handle.
+    WriteFile(g_setup.logFile, line, DWORD(lstrlenA(line)), &written, nullptr);
 }

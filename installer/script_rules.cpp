@@ -60,27 +60,63 @@ bool IsDotStep(const char* begin, const char* end)
     return dots >= 2;
 }
 
-// Whether a path under the Windows folder starts in one of its folders of
-// system files; Windows drops trailing dots and spaces of a name.
-bool IsSystemFolderPath(const char* path)
+// The System folder's own name when it lies right below the Windows folder
+// ("system32" for C:\WINDOWS\system32), into `out`; empty otherwise.
+void SystemFolderName(const char* windowsDir, const char* systemDir, char* out, size_t size)
 {
-    const char* end = path;
-    while (*end && *end != '\\' && *end != '/')
-        end += CharLength(end);
-    while (end > path && (end[-1] == '.' || end[-1] == ' '))
+    out[0] = '\0';
+    size_t length = strlen(windowsDir);
+    if (length > 0 && windowsDir[length - 1] == '\\')
+        --length;
+    if (length == 0 || strlen(systemDir) <= length + 1 || systemDir[length] != '\\')
+        return;
+    char head[PathSize], windows[PathSize];
+    if (length >= sizeof head)
+        return;
+    memcpy(head, systemDir, length);
+    head[length] = '\0';
+    memcpy(windows, windowsDir, length);
+    windows[length] = '\0';
+    const char* name = systemDir + length + 1;
+    if (!EqualsIgnoringCase(head, windows))
+        return;
+    if (FindCharDbcs(name, '\\') || !CopyBounded(out, size, name))
+        out[0] = '\0';
+}
+
+// Whether a path under the Windows folder starts in one of its folders of
+// system files. Empty and "." parts lead nowhere and are skipped first
+// (".\System32\a.dll" is "System32\a.dll"); Windows drops trailing dots and
+// spaces of a name.
+bool IsSystemFolderPath(const char* path, const char* windowsDir, const char* systemDir)
+{
+    const char* start = path;
+    const char* end;
+    for (;;) {
+        end = start;
+        while (*end && *end != '\\' && *end != '/')
+            end += CharLength(end);
+        const bool dotOnly = end - start == 1 && *start == '.';
+        if (!*end || (end != start && !dotOnly))
+            break;
+        start = end + 1;
+    }
+    while (end > start && (end[-1] == '.' || end[-1] == ' '))
         --end;
-    char first[16];
-    const size_t length = size_t(end - path);
+    char first[PathSize];
+    const size_t length = size_t(end - start);
     if (length >= sizeof first)
         return false;
-    memcpy(first, path, length);
+    memcpy(first, start, length);
     first[length] = '\0';
+    char ownName[PathSize];
+    SystemFolderName(windowsDir, systemDir, ownName, sizeof ownName);
     static const char* const systemFolders[] = {"System32", "SysWOW64", "Sysnative", "WinSxS"};
     for (const char* name : systemFolders) {
         if (EqualsIgnoringCase(first, name))
             return true;
     }
-    return false;
+    return ownName[0] && EqualsIgnoringCase(first, ownName);
 }
 
 } // namespace
@@ -99,6 +135,34 @@ bool IsContainedPath(const char* path)
             return false;
         if (!*p)
             return true;
+        part = p + 1;
+    }
+}
+
+bool IsDriveRootPath(const char* path)
+{
+    if (!path[0] || path[1] != ':' || !IsSeparator(path[2]))
+        return false;
+    // The depth below the root after each part, as Windows resolves it: ""
+    // and "." (and names of spaces) stay, "..", "..." step up, never above
+    // the root.
+    int depth = 0;
+    const char* part = path + 3;
+    for (const char* p = part;; p += CharLength(p)) {
+        if (*p && !IsSeparator(*p))
+            continue;
+        bool dotsAndSpaces = true;
+        int dots = 0;
+        for (const char* q = part; q < p; ++q) {
+            dots += *q == '.';
+            dotsAndSpaces = dotsAndSpaces && (*q == '.' || *q == ' ');
+        }
+        if (!dotsAndSpaces)
+            ++depth;
+        else if (dots >= 2 && depth > 0)
+            --depth;
+        if (!*p)
+            return depth == 0;
         part = p + 1;
     }
 }
@@ -160,6 +224,11 @@ bool IsAtOrBelow(const char* path, const char* folder, bool below)
 }
 
 } // namespace
+
+bool IsStrictlyBelow(const char* path, const char* folder)
+{
+    return IsAtOrBelow(path, folder, true) && !IsAtOrBelow(path, folder, false);
+}
 
 bool RealSystemPath(const char* path, const char* systemDir, const char* wow64Dir, char* out, size_t size)
 {
@@ -232,7 +301,7 @@ EntryKind ParseInstallEntry(const char* value, const char* destination, const ch
             tail += 2;
             // System files are shared and kept at uninstall: they go
             // through "s!", never as a Windows-folder file that is deleted.
-            if (windows && IsSystemFolderPath(tail)) {
+            if (windows && IsSystemFolderPath(tail, windowsDir, systemDir)) {
                 entry->target[0] = '\0';
                 return EntryKind::Outside;
             }
@@ -310,48 +379,45 @@ bool IsOneOf(const char* name, const char* const* list, size_t count)
     return false;
 }
 
-// A key of the class registry, given by its first name and its depth.
+// A key of the class registry, given by its first name and its depth: only
+// a product's own file type (".ext") or ProgID and what lies below it.
 bool IsDeletableClassKey(const char* first, int levels)
 {
-    // What every program and Windows itself registers into: the container,
-    // never a product's own entry in it (CLSID\{its class}).
-    static const char* const containers[] = {"*", "AllFilesystemObjects", "AppID", "Applications", "CLSID",
-                                             "Directory", "Drive", "Folder", "Interface", "SystemFileAssociations",
-                                             "TypeLib"};
-    // The file types of Windows, down to their verbs: deleting any part
-    // would stop programs or scripts from starting.
+    // What every program and Windows itself registers into, and what
+    // Windows' own components live in: never a product's, at any depth.
+    static const char* const shared[] = {"*", "AllFilesystemObjects", "AppID", "Applications", "CLSID", "Directory",
+                                         "Drive", "Folder", "Installer", "Interface", "MIME", "PROTOCOLS",
+                                         "SystemFileAssociations", "TypeLib", "Wow6432Node"};
+    // The file types and protocols of Windows, down to their verbs:
+    // deleting any part would stop programs, scripts, documents or links
+    // from opening.
     static const char* const windowsTypes[] = {
         ".exe", ".com", ".bat", ".cmd", ".lnk", ".pif", ".scr", ".dll", ".sys", ".msi", ".txt", ".vbs", ".js",
-        ".ps1", "exefile", "comfile", "batfile", "cmdfile", "lnkfile", "piffile", "scrfile", "dllfile", "sysfile",
-        "txtfile", "VBSFile", "JSFile", "Msi.Package", "Wow6432Node"};
-    if (levels < 1 || IsOneOf(first, windowsTypes, sizeof windowsTypes / sizeof *windowsTypes))
-        return false;
-    return levels > 1 || !IsOneOf(first, containers, sizeof containers / sizeof *containers);
+        ".ps1", ".reg", ".htm", ".html", ".url", ".zip", ".inf", ".ini", ".hta", ".msc", ".cpl", ".wsf", "http",
+        "https", "exefile", "comfile", "batfile", "cmdfile", "lnkfile", "piffile", "scrfile", "dllfile", "sysfile",
+        "txtfile", "VBSFile", "JSFile", "Msi.Package", "regfile", "htmlfile", "InternetShortcut",
+        "CompressedFolder", "inffile", "inifile", "htafile", "MSCFile", "cplfile", "WSFFile"};
+    return levels >= 1 && !IsOneOf(first, windowsTypes, sizeof windowsTypes / sizeof *windowsTypes)
+        && !IsOneOf(first, shared, sizeof shared / sizeof *shared);
 }
 
 } // namespace
 
 bool IsDeletableKey(RegRoot root, const char* keyPath)
 {
-    char names[3][KeyNameSize] = {};
-    const int levels = KeyNames(keyPath, names, 3);
+    char names[2][KeyNameSize] = {};
+    const int levels = KeyNames(keyPath, names, 2);
     if (root == RegRoot::ClassesRoot)
         return IsDeletableClassKey(names[0], levels);
     if (root != RegRoot::CurrentUser && root != RegRoot::LocalMachine)
         return false;
-    // A root with one key names a branch that many programs share.
-    if (levels < 2 || EqualsIgnoringCase(names[0], "SYSTEM"))
-        return false;
-    if (!EqualsIgnoringCase(names[0], "SOFTWARE"))
-        return true;
-    // Windows' own settings, the 32-bit view of all of SOFTWARE, the
-    // administrators' policies and the registrations other programs read.
-    static const char* const shared[] = {"Microsoft", "Wow6432Node", "Policies", "Clients", "RegisteredApplications"};
-    if (IsOneOf(names[1], shared, sizeof shared / sizeof *shared))
-        return false;
-    if (EqualsIgnoringCase(names[1], "Classes"))
-        return IsDeletableClassKey(names[2], levels - 2);
-    return true;
+    // Only a vendor's own branch of SOFTWARE: never Windows' settings, the
+    // 32-bit view of all of SOFTWARE, the class registry, the
+    // administrators' policies or the registrations other programs read.
+    static const char* const shared[] = {"Microsoft", "Classes", "Policies", "Wow6432Node", "Clients",
+                                         "RegisteredApplications"};
+    return levels >= 2 && EqualsIgnoringCase(names[0], "SOFTWARE")
+        && !IsOneOf(names[1], shared, sizeof shared / sizeof *shared);
 }
 
 RegRoot ParseRegValue(const char* value, const char** keyPath)

@@ -25,6 +25,9 @@ bool DefaultDestination(const char* windowsDir, const char* programFiles, char* 
 // step (a part made of dots and spaces only, with two dots or more), no
 // colon (drive or stream), no leading "\" or "/". Both "\" and "/" separate.
 bool IsContainedPath(const char* path);
+// Whether a full path ("X:\..." with "\" or "/") names the drive root once
+// its "." and ".." parts are resolved: "C:\.\", "C:\x\..\", "C:\\" are "C:\".
+bool IsDriveRootPath(const char* path);
 // Whether a text can name a file, a folder and a registry key of its own:
 // none of \ / : * ? " < > | or control characters, and not dots and spaces only.
 bool IsPlainName(const char* name);
@@ -39,6 +42,10 @@ bool IsFolderName(const char* folder);
 // elsewhere): what it hands to a 64-bit process (Explorer, Windows at
 // restart) must name that place. Any other path is copied as it is.
 bool RealSystemPath(const char* path, const char* systemDir, const char* wow64Dir, char* out, size_t size);
+
+// Whether a full path lies below `folder` (not the folder itself); letters
+// compare without regard to case, a trailing "\" does not count.
+bool IsStrictlyBelow(const char* path, const char* folder);
 
 // Folders that are no product's own: a destination there would mix the
 // product with Windows or with the user's files, and the uninstaller would
@@ -89,15 +96,14 @@ GroupKind ParseGroupEntry(const char* value, const char* destination, char* capt
 enum class RegRoot { None, CurrentUser, LocalMachine, ClassesRoot };
 
 // Whether a program may delete the key `keyPath` (and everything below it)
-// of `root`. Refused: a root alone; under HKEY_LOCAL_MACHINE and
-// HKEY_CURRENT_USER a root with one key, and anything at or below
-// SOFTWARE\Microsoft, SOFTWARE\Wow6432Node, SOFTWARE\Policies,
-// SOFTWARE\Clients, SOFTWARE\RegisteredApplications, SOFTWARE\Classes itself
-// and SYSTEM; in the class registry (HKEY_CLASSES_ROOT, or SOFTWARE\Classes)
-// the shared containers themselves (CLSID, AppID, Interface, ...) and
-// everything of the file types that Windows owns (.exe, exefile, ...).
-// Key names compare without regard to case; empty names ("a\\b", a trailing
-// "\") do not count.
+// of `root`. Under HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER only
+// SOFTWARE\<vendor> itself or a key below it, where the vendor is none of
+// Microsoft, Classes, Policies, Wow6432Node, Clients, RegisteredApplications;
+// under HKEY_CLASSES_ROOT only a product's own file type or ProgID, never a
+// type or protocol of Windows (.exe, .reg, .htm, http, exefile, ...) nor a
+// shared container (CLSID, Interface, TypeLib, AppID, Installer, MIME,
+// PROTOCOLS, ...). Key names compare without regard to case; empty names
+// ("a\\b", a trailing "\") do not count.
 bool IsDeletableKey(RegRoot root, const char* keyPath);
 
 // The root and key path of a "Reg" value: a root name followed by exactly

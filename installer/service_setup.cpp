@@ -1,10 +1,11 @@
 #include "service_setup.h"
 
 #include "dbcs_path.h"
+#include "folders.h"
 #include "messages.h"
 #include "service_rules.h"
 #include "setup_state.h"
-#include "uninstall.h"
+#include "registry_delete.h"
 
 ServiceSection g_service;
 
@@ -54,7 +55,7 @@ bool LoadApi()
 
 bool Applies()
 {
-    return g_service.present && LOBYTE(LOWORD(GetVersion())) >= 6;
+    return g_service.present;
 }
 
 // "<destination><program>", or the earlier installation's.
@@ -137,8 +138,13 @@ bool ExistingSourceIsOurs(const char* expected)
 {
     char path[PathSize], file[PathSize + 1] = "";
     HKEY key;
-    if (!EventLogKeyPath(path) || RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return true;
+    if (!EventLogKeyPath(path))
+        return false;
+    // Only a source that does not exist is none; one that cannot be
+    // looked at cannot be shown to be ours.
+    const LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, &key);
+    if (opened != ERROR_SUCCESS)
+        return opened == ERROR_FILE_NOT_FOUND;
     DWORD size = PathSize;
     RegQueryValueExA(key, "EventMessageFile", nullptr, nullptr, reinterpret_cast<BYTE*>(file), &size);
     RegCloseKey(key);
@@ -270,7 +276,7 @@ bool LoadServiceSection()
 {
     ZeroMemory(&g_service, sizeof g_service);
     ReadScriptValue("Service", "Name", g_service.name, sizeof g_service.name);
-    if (!g_service.name[0] || LOBYTE(LOWORD(GetVersion())) < 6)
+    if (!g_service.name[0] || !IsVistaOrLater())
         return true; // none, or a Windows that needs none
     g_service.present = true;
     char account[32], start[16], eventLog[4];
@@ -302,12 +308,28 @@ bool LoadServiceSection()
 
 bool ServiceAllowsDestination(HWND owner, const char* destination)
 {
-    if (!Applies() || GetFileAttributesA(destination) == INVALID_FILE_ATTRIBUTES
-        || EqualsIgnoringCase(destination, g_setup.previousDestination))
+    if (!Applies())
         return true;
-    Tell(owner, "サービスを含むソフトは、既にあるフォルダにはインストールできません。新しいフォルダを指定してください。",
-         nullptr, MB_ICONHAND | MB_OK);
+    const char* refusal = nullptr;
+    // Only there do the parents keep everyone else from making the folder
+    // first or swapping it afterwards.
+    if (!IsBelowProgramFiles(destination))
+        refusal = "サービスを含むソフトは、Program Files フォルダの中にのみインストールできます。";
+    // FAT and exFAT keep no access rights: anyone could replace the program.
+    else if (!VolumeKeepsAcls(destination))
+        refusal = "サービスを含むソフトは、アクセス権を保存できないドライブ（FAT、exFAT）にはインストールできません。";
+    else if (GetFileAttributesA(destination) != INVALID_FILE_ATTRIBUTES
+             && !EqualsIgnoringCase(destination, g_setup.previousDestination))
+        refusal = "サービスを含むソフトは、既にあるフォルダにはインストールできません。新しいフォルダを指定してください。";
+    if (!refusal)
+        return true;
+    Tell(owner, refusal, nullptr, MB_ICONHAND | MB_OK);
     return false;
+}
+
+bool ServiceNeedsProtectedFolder()
+{
+    return Applies();
 }
 
 void StopProductService()
@@ -331,11 +353,13 @@ bool InstallProductService()
     if (!ProgramPath(g_setup.destination, program) || !AppendBounded(quoted, sizeof quoted, program)
         || !AppendBounded(quoted, sizeof quoted, "\""))
         return Failed("登録", ERROR_FILENAME_EXCED_RANGE);
-    const DWORD start = g_service.automatic ? SERVICE_AUTO_START : SERVICE_DEMAND_START;
+    // Started on demand only until every step has succeeded: Windows never
+    // starts a half-made service by itself.
     SC_HANDLE manager, service = OpenProductService(SERVICE_ALL_ACCESS, &manager);
+    const bool fresh = !service;
     if (service) {
-        if (!g_api.change(service, SERVICE_WIN32_OWN_PROCESS, start, SERVICE_ERROR_NORMAL, quoted, nullptr, nullptr,
-                          nullptr, g_service.account, "", g_service.displayName)) {
+        if (!g_api.change(service, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, quoted,
+                          nullptr, nullptr, nullptr, g_service.account, "", g_service.displayName)) {
             const DWORD error = GetLastError();
             CloseBoth(service, manager);
             return Failed("設定", error);
@@ -344,8 +368,8 @@ bool InstallProductService()
         if (!manager)
             manager = g_api.openManager(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE);
         service = manager ? g_api.create(manager, g_service.name, g_service.displayName, SERVICE_ALL_ACCESS,
-                                         SERVICE_WIN32_OWN_PROCESS, start, SERVICE_ERROR_NORMAL, quoted, nullptr,
-                                         nullptr, nullptr, g_service.account, "")
+                                         SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                         quoted, nullptr, nullptr, nullptr, g_service.account, "")
                           : nullptr;
         if (!service) {
             const DWORD error = GetLastError();
@@ -359,6 +383,12 @@ bool InstallProductService()
         result = LONG(GetLastError());
     else if ((step = "キーの作成", result = CreateKeys()) == ERROR_SUCCESS && g_service.eventLog)
         step = "イベントログへの登録", result = RegisterEventSource(program);
+    if (result == ERROR_SUCCESS && g_service.automatic
+        && !g_api.change(service, SERVICE_NO_CHANGE, SERVICE_AUTO_START, SERVICE_NO_CHANGE, nullptr, nullptr,
+                         nullptr, nullptr, nullptr, nullptr, nullptr))
+        step = "設定", result = LONG(GetLastError());
+    if (result != ERROR_SUCCESS && fresh)
+        g_api.remove(service); // a fresh install that failed leaves no service behind
     if (result == ERROR_SUCCESS && !g_api.start(service, 0, nullptr)
         && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)
         step = "開始", result = LONG(GetLastError());

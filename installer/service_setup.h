@@ -1,6 +1,7 @@
 // A product's Windows service, from the [Service] section of its script:
 // installed after the files, stopped while they change, removed with them.
-// Only on Windows Vista and later, where a product's program may no longer
+// Only on Windows Vista and later (by what the system has, whatever version
+// a compatibility mode reports), where a product's program may no longer
 // hold such rights as setting the clock itself; elsewhere there is none.
 #pragma once
 
@@ -27,10 +28,14 @@ extern ServiceSection g_service;
 // broken one. A service or event source of that Name that exists and is not
 // the earlier installation's own is refused too: nothing of it is touched.
 bool LoadServiceSection();
-// Whether the product may go to `destination`: with a service, only a folder
-// that Setup creates now or the earlier installation's own (a replaceable
+// Whether the product may go to `destination`: with a service, only below
+// Program Files, on a volume that keeps access rights, into a folder that
+// Setup creates now or the earlier installation's own (a replaceable
 // program would run with the service's rights). Shows the message.
 bool ServiceAllowsDestination(HWND owner, const char* destination);
+// Whether a folder that existed before must be made the product's own
+// before anything is copied into it (a service's program runs from there).
+bool ServiceNeedsProtectedFolder();
 // Stops the running service (at most 30 s) so that its program can change.
 void StopProductService();
 // Creates or reconfigures the service, its keys and event source, and

@@ -158,6 +158,11 @@ void SystemFolders(char* systemDir, char* wow64Dir)
         wow64Dir[0] = '\0';
 }
 
+bool IsVistaOrLater()
+{
+    return FindFunction<FARPROC>(GetModuleHandleA("advapi32.dll"), "NotifyServiceStatusChangeW") != nullptr;
+}
+
 int OutcomeExitCode(bool succeeded)
 {
     if (!succeeded)

@@ -17,6 +17,8 @@ struct SetupState {
     char folder[100];
     bool resident;                   // "TSR"
     char destination[PathSize];      // ends with "\" once validated
+    bool destinationExisted;         // the destination's folder was there when it was checked
+    bool destinationRefused;         // the copy phase refused the folder: nothing was installed
     char previousDestination[PathSize]; // the earlier installation's folder, or empty
     int installCount;
     int groupCount;
@@ -34,7 +36,9 @@ struct SetupState {
     bool copyDone;                   // the copy phase ran to its end
     bool restartNeeded;              // a file of the product changes only at the next restart
     bool silent;                     // "/S": no window; messages go to the log
-    char logPath[PathSize];          // "/LOG=": the full path of the log, or empty
+    HANDLE logFile;                  // "/LOG=": the log, opened once (inheritable), or nullptr
+    HANDLE requestProcess;           // the copy: the uninstall request, or nullptr
+    HANDLE resultPipe;               // the silent copy: where the request reads the result, or nullptr
 };
 
 extern SetupState g_setup;
@@ -62,6 +66,11 @@ template <typename Function> Function FindFunction(HMODULE module, const char* n
     FARPROC function = module ? GetProcAddress(module, name) : nullptr;
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(function));
 }
+
+// Whether this is Windows Vista or later, asked of what the system has (a
+// function that only Vista and later export), never of the version number,
+// which a compatibility mode makes older.
+bool IsVistaOrLater();
 
 // The exit code of a run that got to its end: success, success with a
 // restart to come, or failure.

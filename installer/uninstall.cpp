@@ -6,6 +6,7 @@
 #include "dbcs_path.h"
 #include "folders.h"
 #include "messages.h"
+#include "registry_delete.h"
 #include "resource.h"
 #include "restart_delete.h"
 #include "service_setup.h"
@@ -17,10 +18,12 @@ namespace {
 
 const char UninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 constexpr UINT_PTR StartTimer = 1;
-bool g_installerPending; // the installed installer goes at the next restart
+constexpr DWORD RequestWaitMs = 60000;
+bool g_installerPending; // the installed installer goes once its request has ended
+bool g_folderPending;    // and its folder with it
 
 // Whether the folder (without "\") holds nothing but the installer that goes
-// at the next restart.
+// once the silent request that waits for this copy has ended.
 bool OnlyPendingInstallerIn(const char* folder)
 {
     char pattern[PathSize];
@@ -80,13 +83,10 @@ bool DeleteFiles(bool* allDeleted)
         const EntryKind kind = LoadInstallEntry(n);
         if (kind != EntryKind::Destination)
             continue; // never removed, never installed, or outside the product's places
-        if (n == -1 && g_setup.silent && !DeleteFileA(g_setup.entry.target)
-            && GetFileAttributesA(g_setup.entry.target) != INVALID_FILE_ATTRIBUTES) {
+        if (n == -1 && g_setup.resultPipe) {
             // The silent request waits for this copy from the installed
-            // installer, which cannot go while it runs: it goes at the next
-            // restart, and the exit code says so.
-            DeleteAtRestart(g_setup.entry.target);
-            g_setup.restartNeeded = true;
+            // installer, which cannot go while it runs: it goes once the
+            // request has the result and has ended.
             g_installerPending = true;
             continue;
         }
@@ -233,16 +233,15 @@ INT_PTR CALLBACK UninstallDialog(HWND dialog, UINT message, WPARAM wParam, LPARA
 
 } // namespace
 
-void RegisterUninstall()
+bool RegisterUninstall()
 {
     char keyPath[PathSize];
-    if (!UninstallKeyPath(keyPath, sizeof keyPath))
-        return;
     HKEY key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key,
-                        nullptr)
-        != ERROR_SUCCESS)
-        return;
+    if (!UninstallKeyPath(keyPath, sizeof keyPath)
+        || RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key,
+                           nullptr)
+            != ERROR_SUCCESS)
+        return false;
     // Quoted: a folder with spaces must never be run in pieces.
     char command[PathSize * 2 + 8];
     command[0] = '"';
@@ -256,6 +255,7 @@ void RegisterUninstall()
     SetText(key, "QuietUninstallString", command);
     DescribeProduct(key);
     RegCloseKey(key);
+    return true;
 }
 
 bool BelongsToInstallation()
@@ -274,6 +274,81 @@ bool BelongsToInstallation()
     return false;
 }
 
+namespace {
+
+// A handle that the copy inherits: its value goes on the command line.
+HANDLE Inheritable(HANDLE source, DWORD access)
+{
+    HANDLE copy = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), source, GetCurrentProcess(), &copy, access, TRUE, 0))
+        return nullptr;
+    return copy;
+}
+
+unsigned HandleValue(HANDLE handle)
+{
+    return unsigned(reinterpret_cast<ULONG_PTR>(handle));
+}
+
+void CloseIfOpen(HANDLE handle)
+{
+    if (handle)
+        CloseHandle(handle);
+}
+
+// The codes that deployment tools know; anything else a copy reports (it
+// crashed, it was killed) is a failure.
+DWORD KnownExitCode(DWORD code)
+{
+    switch (code) {
+    case ExitSuccess:
+    case ExitRestartNeeded:
+    case ExitCancelled:
+    case ExitFailed:
+    case ExitAlreadyRunning:
+        return code;
+    default:
+        return ExitFailed;
+    }
+}
+
+// The silent request's result: what the copy writes into the pipe once
+// everything but this installer is gone, or else the copy's exit code.
+DWORD AwaitResult(HANDLE process, HANDLE pipe)
+{
+    DWORD code = ExitFailed, read = 0;
+    if (pipe && ReadFile(pipe, &code, sizeof code, &read, nullptr) && read == sizeof code)
+        return KnownExitCode(code);
+    if (WaitForSingleObject(process, INFINITE) != WAIT_OBJECT_0 || !GetExitCodeProcess(process, &code))
+        return ExitFailed;
+    return KnownExitCode(code);
+}
+
+// The copy, after the silent request has its result and has ended: the
+// installed installer and the emptied folder go now, not at a restart.
+void RemoveInstallerAfterRequest()
+{
+    if (!g_installerPending || LoadInstallEntry(-1) != EntryKind::Destination)
+        return;
+    const bool ended = WaitForSingleObject(g_setup.requestProcess, RequestWaitMs) == WAIT_OBJECT_0;
+    // Windows lets go of a program's file shortly after its process ends.
+    bool deleted = false;
+    for (int attempt = 0; ended && !deleted && attempt < 50; ++attempt) {
+        deleted = DeleteFileA(g_setup.entry.target) || GetFileAttributesA(g_setup.entry.target) == INVALID_FILE_ATTRIBUTES;
+        if (!deleted)
+            Sleep(100);
+    }
+    char folder[PathSize];
+    lstrcpynA(folder, g_setup.destination, PathSize);
+    folder[lstrlenA(folder) - 1] = '\0';
+    if (!deleted)
+        DeleteAtRestart(g_setup.entry.target);
+    if (g_folderPending && (!deleted || !RemoveDirectoryA(folder)))
+        DeleteAtRestart(folder); // after the installer, when the restart comes
+}
+
+} // namespace
+
 int RunUninstallRequest()
 {
     if (!g_setup.silent) {
@@ -287,12 +362,20 @@ int RunUninstallRequest()
     }
 
     char systemDir[PathSize], wow64Dir[PathSize], copy[PathSize];
-    char commandLine[PathSize * 3 + 32]; // the copy, the log and the own path, quoted, with " x /S /LOG="
+    char commandLine[PathSize * 2 + 96]; // the copy and the own path, with " x /S" and three handles
+    // The copy inherits this process (to wait for its end), and in silent
+    // mode the log and the pipe that takes the result.
+    HANDLE self = Inheritable(GetCurrentProcess(), SYNCHRONIZE);
+    HANDLE resultRead = nullptr, resultWrite = nullptr, pipeWrite = nullptr;
+    if (g_setup.silent && CreatePipe(&resultRead, &pipeWrite, nullptr, 0)) {
+        resultWrite = Inheritable(pipeWrite, GENERIC_WRITE);
+        CloseHandle(pipeWrite);
+    }
+    const CopyHandles handles = {HandleValue(g_setup.logFile), HandleValue(self), HandleValue(resultWrite)};
     SystemFolders(systemDir, wow64Dir);
     if (!systemDir[0] || !CopyBounded(copy, sizeof copy, systemDir) || !AppendBounded(copy, sizeof copy, "\\")
         || !AppendBounded(copy, sizeof copy, g_setup.installerName)
-        || !BuildCopyCommand(copy, g_setup.ownPath, g_setup.silent, g_setup.logPath, commandLine,
-                             sizeof commandLine)) {
+        || !BuildCopyCommand(copy, g_setup.ownPath, g_setup.silent, handles, commandLine, sizeof commandLine)) {
         Tell(nullptr, "アンインストール用プログラムの起動に失敗しました。手動で削除してください。", nullptr,
              MB_ICONHAND | MB_OK);
         return ExitFailed;
@@ -309,17 +392,23 @@ int RunUninstallRequest()
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
     // Handles are inherited: the copy keeps this Setup's mutex alive.
-    if (!CreateProcessA(copy, commandLine, nullptr, nullptr, TRUE, 0, nullptr, systemDir, &startup, &process)) {
+    const bool started =
+        CreateProcessA(copy, commandLine, nullptr, nullptr, TRUE, 0, nullptr, systemDir, &startup, &process) != FALSE;
+    // Only the copy holds the pipe's write end now: a copy that ends
+    // without writing ends the read.
+    CloseIfOpen(resultWrite);
+    CloseIfOpen(self);
+    if (!started) {
+        CloseIfOpen(resultRead);
         Tell(nullptr, "アンインストール用プログラムの起動に失敗しました。手動で削除してください。", nullptr,
              MB_ICONHAND | MB_OK);
         return ExitFailed;
     }
-    DWORD exitCode = ExitSuccess;
     // A deployment script learns the result: the silent request ends with
-    // its copy's exit code.
-    if (g_setup.silent && (WaitForSingleObject(process.hProcess, INFINITE) != WAIT_OBJECT_0
-                           || !GetExitCodeProcess(process.hProcess, &exitCode)))
-        exitCode = ExitFailed;
+    // the copy's, once everything but this program is gone; the copy then
+    // removes this program and its folder.
+    const DWORD exitCode = g_setup.silent ? AwaitResult(process.hProcess, resultRead) : DWORD(ExitSuccess);
+    CloseIfOpen(resultRead);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return int(exitCode);
@@ -328,12 +417,23 @@ int RunUninstallRequest()
 int RunUninstallCopy()
 {
     lstrcpynA(g_setup.destination, g_setup.sourceFolder, PathSize);
+    // The interactive request ends right after starting this copy: its
+    // program is free once it has.
+    if (g_setup.requestProcess && !g_setup.resultPipe)
+        WaitForSingleObject(g_setup.requestProcess, RequestWaitMs);
     if (g_setup.silent) {
         char text[PathSize + 128];
         RemoveAndDescribe(text);
         LogLine(text);
     } else {
         DialogBoxParamA(g_setup.instance, MAKEINTRESOURCEA(IDD_UNINSTALL), nullptr, UninstallDialog, 0);
+    }
+    const DWORD result = OutcomeExitCode(g_removed);
+    if (g_setup.resultPipe) {
+        DWORD written;
+        WriteFile(g_setup.resultPipe, &result, sizeof result, &written, nullptr);
+        CloseHandle(g_setup.resultPipe);
+        RemoveInstallerAfterRequest();
     }
     // On 64-bit Windows the copy lies in SysWOW64, and the deletion at
     // restart (done by 64-bit Windows itself) must name that place. This
@@ -342,7 +442,7 @@ int RunUninstallCopy()
     SystemFolders(systemDir, wow64Dir);
     if (RealSystemPath(g_setup.ownPath, systemDir, wow64Dir, copy, sizeof copy))
         DeleteAtRestart(copy);
-    return OutcomeExitCode(g_removed);
+    return int(result);
 }
 
 bool RunUninstall()
@@ -354,43 +454,6 @@ bool RunUninstall()
     HeapFree(GetProcessHeap(), 0, g_setup.groupCaptions);
     g_setup.groupCaptions = nullptr;
     return result;
-}
-
-namespace {
-
-// Whether a key opened with REG_OPTION_OPEN_LINK is a registry link: what
-// it leads to belongs to someone else.
-bool IsRegistryLink(HKEY key)
-{
-    DWORD type = 0;
-    return RegQueryValueExA(key, "SymbolicLinkValue", nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS
-        && type == REG_LINK;
-}
-
-} // namespace
-
-void DeleteKeyTree(HKEY parent, const char* path)
-{
-    HKEY key;
-    if (RegOpenKeyExA(parent, path, REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-        if (IsRegistryLink(key)) {
-            RegCloseKey(key); // never followed, never deleted through
-            return;
-        }
-        char last[256] = "";
-        DWORD index = 0;
-        char name[256];
-        while (RegEnumKeyA(key, index, name, sizeof name) == ERROR_SUCCESS) {
-            if (lstrcmpiA(name, last) == 0) {
-                ++index; // that subkey could not be deleted: go on past it
-                continue;
-            }
-            DeleteKeyTree(key, name);
-            lstrcpyA(last, name);
-        }
-        RegCloseKey(key);
-    }
-    RegDeleteKeyA(parent, path);
 }
 
 bool CleanFolderTree(char* folder)
@@ -441,7 +504,7 @@ bool CleanFolderTree(char* folder)
     folder[length - 1] = '\0';
     if (GetFileAttributesA(folder) != INVALID_FILE_ATTRIBUTES && !RemoveDirectoryA(folder)) {
         if (OnlyPendingInstallerIn(folder)) {
-            DeleteAtRestart(folder); // empty by then: after the installer
+            g_folderPending = true; // empty once the installer has gone
         } else {
             ShowPathError(folder, " - ディレクトリの削除に失敗しました");
             result = false;

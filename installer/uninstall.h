@@ -3,7 +3,8 @@
 
 #include <windows.h>
 
-void RegisterUninstall();
+// False when the entry could not be written.
+bool RegisterUninstall();
 // Whether the running program belongs to the installation that the
 // Uninstall entry names (or there is none); false after the message.
 bool BelongsToInstallation();
@@ -13,5 +14,4 @@ int RunUninstallRequest();
 // "x": the copy in the System folder removes the product. The exit code.
 int RunUninstallCopy();
 bool RunUninstall();
-void DeleteKeyTree(HKEY parent, const char* path);
 bool CleanFolderTree(char* folder);

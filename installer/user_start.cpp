@@ -75,15 +75,20 @@ bool RunsElevated()
 {
     // Asked of the token, never of the version: a compatibility mode reports
     // an old Windows while the token is elevated all the same. Before
-    // Windows Vista the question fails, and nothing is elevated.
+    // Windows Vista the question fails, and nothing is elevated; on Vista
+    // and later a question that fails counts as elevated, so that no
+    // elevated start hides behind it.
     HANDLE token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-        return false;
     TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
     DWORD size = 0;
-    const bool known = GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size) != FALSE;
-    CloseHandle(token);
-    return known && type == TokenElevationTypeFull;
+    bool known = false;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        known = GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size) != FALSE;
+        CloseHandle(token);
+    }
+    if (!known)
+        return IsVistaOrLater();
+    return type == TokenElevationTypeFull;
 }
 
 bool OpenThroughShell(const char* file, const char* folder)

@@ -89,7 +89,8 @@ bool CheckDestination(HWND owner, bool askAboutSpace)
 {
     char* destination = g_setup.destination;
     const bool fits = EnsureTrailingBackslash(destination, PathSize);
-    if (strlen(destination) <= 2 || IsDriveRoot(destination)) {
+    // "C:\.\" and "C:\x\..\" are the drive root as well.
+    if (strlen(destination) <= 2 || IsDriveRoot(destination) || IsDriveRootPath(destination)) {
         Tell(owner, "ルートディレクトリにはインストールできません。", nullptr, MB_ICONHAND | MB_OK);
         return false;
     }
@@ -110,13 +111,27 @@ bool CheckDestination(HWND owner, bool askAboutSpace)
     if (!ServiceAllowsDestination(owner, destination))
         return false;
     g_setup.messageOwner = owner;
-    if (!CreateFolderPath(destination, true))
+    // A junction or symbolic link on the way leads where someone else
+    // decides.
+    char link[PathSize];
+    if (FindLinkOnTheWay(destination, link)) {
+        ShowPathError(link, LinkMessage);
         return false;
-    // A trial leaves at most the parents: the copy phase makes the folder.
+    }
     const size_t length = strlen(destination);
     destination[length - 1] = '\0';
-    RemoveDirectoryA(destination);
+    const DWORD attributes = GetFileAttributesA(destination);
     destination[length - 1] = '\\';
+    g_setup.destinationExisted = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (!CreateFolderPath(destination, true))
+        return false;
+    // A trial leaves at most the parents: the copy phase makes the folder,
+    // and refuses one that someone else has made meanwhile.
+    if (!g_setup.destinationExisted) {
+        destination[length - 1] = '\0';
+        RemoveDirectoryA(destination);
+        destination[length - 1] = '\\';
+    }
 
     const ULONGLONG freeBytes = FreeBytes(destination);
     if (askAboutSpace && freeBytes < MinimumFreeBytes) {
@@ -334,7 +349,9 @@ INT_PTR CALLBACK CopyPage(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
             Answer(page, 0);
             return TRUE;
         case PSN_WIZFINISH:
-            StartProduct(page);
+            // Nothing of a refused folder is ever started.
+            if (!g_setup.destinationRefused)
+                StartProduct(page);
             Answer(page, 0);
             return TRUE;
         case PSN_QUERYCANCEL:
@@ -407,6 +424,10 @@ int RunWizard()
     sheet.ppsp = pages;
     propertySheet(&sheet);
     FreeLibrary(controls);
+    // Cancelled while files were copied: an update's service, stopped for
+    // them, runs again as after a failed copy.
+    if (g_setup.copyStep > 0 && !g_setup.copyDone)
+        StartProductService();
     // Closed before the copy phase ended: the user cancelled.
     return g_setup.copyDone ? OutcomeExitCode(!g_setup.copyError) : ExitCancelled;
 }

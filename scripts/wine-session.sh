@@ -94,6 +94,9 @@ ALSA
     # T:\qv-outside wherever a test moves T:\qv-links.
     mkdir -p "$root/tdrive/qv-outside" "$root/tdrive/qv-links"
     [ -L "$root/tdrive/qv-links/link" ] || ln -s "$root/tdrive/qv-outside" "$root/tdrive/qv-links/link"
+    # And one to a file, which Wine shows as a plain file.
+    [ -f "$root/tdrive/qv-outside/other.log" ] || echo "someone else's" >"$root/tdrive/qv-outside/other.log"
+    [ -L "$root/tdrive/qv-links/file.log" ] || ln -s "$root/tdrive/qv-outside/other.log" "$root/tdrive/qv-links/file.log"
     if [ "${QV_PRIVATE_NETWORK:-}" = 1 ] && [ "$(id -u)" = 0 ]; then
       mkdir -p "$root/sdrive"
       mountpoint -q "$root/sdrive" || mount -t tmpfs -o size=64m tmpfs "$root/sdrive"

@@ -489,6 +489,9 @@ TEST_F(InstallerTest, InstallsAJapaneseProductAndRemovesItAgain)
     EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\QvTest\\Keep\\Target\\Deeper", 0, KEY_READ, &key),
               ERROR_SUCCESS);
     RegCloseKey(key);
+    // The link went as itself, and with it the product's key.
+    EXPECT_NE(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\QvTest\\Linked", REG_OPTION_OPEN_LINK, KEY_READ, &key),
+              ERROR_SUCCESS);
     EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\QvTest", 0, KEY_READ, &key), ERROR_SUCCESS);
     RegCloseKey(key);
     RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Microsoft\\QvTest");
@@ -544,13 +547,18 @@ TEST_F(InstallerTest, RefusesDestinationsItCannotUse)
     ASSERT_NE(sheet, nullptr);
     const std::string root = "ルートディレクトリにはインストールできません。";
     const std::string noDrive = "「C:\\Soft」のように、ドライブ名も含めた正しいパス名を指定してください。";
+    const std::string linked = " はジャンクションまたはシンボリックリンクのため、インストール先にできません。";
     const struct {
         const char* destination;
         std::string message;
     } cases[] = {
-        {"C:", root}, {"T:\\", root}, {"\\", root}, {"", root},
+        {"C:", root}, {"T:\\", root}, {"\\", root}, {"", root}, {"T:\\.\\", root}, {"T:\\x\\..\\", root},
         {"Soft", noDrive}, {"\\\\server\\share\\Soft", noDrive},
         {"T:\\blocker\\Soft", "T:\\blocker - 同じ名前のファイルが既に存在するのでフォルダが作成できません。"},
+        // A host symbolic link to a folder, which Wine shows as a reparse
+        // point: as the destination or on the way to it.
+        {"T:\\qv-links\\link", "T:\\qv-links\\link" + linked},
+        {"T:\\qv-links\\link\\Soft\\", "T:\\qv-links\\link" + linked},
     };
     // No folder of Windows' or of the user's, by any spelling.
     const std::string shared = "Windowsのフォルダや共用のフォルダにはインストールできません。ソフト専用のフォルダを指定してください。";
@@ -587,8 +595,65 @@ TEST_F(InstallerTest, RefusesDestinationsItCannotUse)
         EXPECT_NE(FindDescendant(sheet, Destination), nullptr);
         EXPECT_FALSE(Exists("S:\\Small")); // the trial folder is gone again
     }
+    EXPECT_FALSE(Exists("T:\\qv-outside\\Soft"));
     PressWizardButton(sheet, PSBTN_CANCEL);
     EXPECT_TRUE(WaitForExit(pid_));
+
+    // Someone else makes the folder between the check and the copy (and
+    // plants a program in it): the copy refuses it, installs nothing and
+    // starts nothing; a product with a service gets none. A service's
+    // product goes below Program Files only.
+    const std::string serviceDestination = std::string("C:\\Program Files\\") + Title + "\\";
+    for (const bool withService : {false, true}) {
+        const std::string destination = withService ? serviceDestination : destination_;
+        if (withService) {
+            Script("Service", "Name", "QvTestService");
+            Script("Service", "Program", "tools.exe");
+            Script("Service", "Account", "LocalService");
+            Script("Service", "Start", "auto");
+            Script("Service", "Privileges", "SeSystemtimePrivilege");
+            Script("Service", "Key", "SOFTWARE\\QvTest\\Service");
+        }
+        sheet = StartWizard();
+        ASSERT_NE(sheet, nullptr);
+        if (withService) {
+            EXPECT_EQ(TryDestination(sheet, destination_),
+                      "サービスを含むソフトは、Program Files フォルダの中にのみインストールできます。");
+            Answer(IDOK);
+        }
+        EXPECT_EQ(TryDestination(sheet, destination), "");
+        ASSERT_TRUE(WaitFor([&] { return FindDescendant(sheet, StartMenu) != nullptr; }));
+        EXPECT_FALSE(Exists(destination)); // the trial left nothing
+        ASSERT_TRUE(CreateDirectoryA(destination.c_str(), nullptr));
+        WriteFileText(destination + "tools.exe", "planted");
+        PressWizardButton(sheet, PSBTN_NEXT);
+        std::vector<std::string> messages;
+        ASSERT_TRUE(AnswerMessagesUntil(pid_, [&] { return IsWindowVisible(GetDlgItem(sheet, FinishButton)) != FALSE; },
+                                        &messages));
+        EXPECT_EQ(messages, std::vector<std::string>{destination.substr(0, destination.size() - 1)
+                                                     + " は確認の後に別のプログラムによって作成されたため、インストールを中止しました。"});
+        EXPECT_EQ(ControlText(FindDescendant(sheet, CopyStatus)),
+                  "インストール中にエラーが発生しました。イントール先を変更するなどしてもう一度インストールしなおすことをお勧めします。");
+        PressWizardButton(sheet, PSBTN_FINISH);
+        EXPECT_EQ(ExitCode(pid_), 1603u);
+        EXPECT_EQ(ReadFileText(destination + "tools.exe"), "planted");
+        EXPECT_FALSE(Exists(destination + SetupExe));
+        EXPECT_FALSE(Exists(destination + "started.txt"));
+        EXPECT_FALSE(Exists(ShellFolder("Programs") + "\\" + Title));
+        HKEY key;
+        EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, (std::string(UninstallKey) + Title).c_str(), 0, KEY_READ, &key),
+                  ERROR_SUCCESS);
+        SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+        SC_HANDLE service = OpenServiceA(manager, "QvTestService", DELETE);
+        EXPECT_EQ(service ? ERROR_SUCCESS : GetLastError(), DWORD(ERROR_SERVICE_DOES_NOT_EXIST));
+        if (service) {
+            DeleteService(service);
+            CloseServiceHandle(service);
+        }
+        CloseServiceHandle(manager);
+        RemoveTree(destination.substr(0, destination.size() - 1));
+    }
+    WritePrivateProfileStringA("Service", nullptr, nullptr, (source_ + SetupScript).c_str());
 }
 
 TEST_F(InstallerTest, RefusesAScriptThatReachesOutsideItsPlaces)
@@ -623,8 +688,11 @@ TEST_F(InstallerTest, RefusesAScriptThatReachesOutsideItsPlaces)
         EXPECT_TRUE(WaitForExit(pid_)) << c.value;
         Script(c.section, c.key, c.original);
     }
-    // "x" without a folder removes nothing (it once took SetupExe's own).
-    for (const char* command : {"x", "/x", "x tools.exe"}) {
+    // "x" without a folder removes nothing (it once took SetupExe's own),
+    // nor with a drive root however spelled, where a script lies.
+    ASSERT_TRUE(CopyFileA((source_ + SetupScript).c_str(), (std::string("T:\\") + SetupScript).c_str(), FALSE));
+    WriteFileText("T:\\readme.txt", "must survive");
+    for (const char* command : {"x", "/x", "x tools.exe", "x T:\\.\\Tools Setup.EXE", "x T:\\x\\..\\Tools Setup.EXE"}) {
         const DWORD copy = Start(source_ + SetupExe, command);
         std::string text;
         EXPECT_TRUE(WaitFor([&] { return FindMessageBox(copy, nullptr, &text) != nullptr; })) << command;
@@ -632,6 +700,9 @@ TEST_F(InstallerTest, RefusesAScriptThatReachesOutsideItsPlaces)
         PostMessageA(FindMessageBox(copy, nullptr, nullptr), WM_COMMAND, IDOK, 0);
         EXPECT_TRUE(WaitForExit(copy));
     }
+    EXPECT_EQ(ReadFileText("T:\\readme.txt"), "must survive");
+    DeleteFileA("T:\\readme.txt");
+    DeleteFileA((std::string("T:\\") + SetupScript).c_str());
     EXPECT_TRUE(Exists(victim));
     EXPECT_TRUE(Exists(source_ + "tools.exe"));
     EXPECT_TRUE(Exists(source_ + SetupScript));
@@ -895,7 +966,7 @@ bool KeyExists(const char* path)
 TEST_F(InstallerTest, InstallsAndRemovesQuorvaneFromItsDistribution)
 {
     const std::string dist = "C:\\qvdist-" + std::to_string(GetCurrentProcessId()) + "\\";
-    const std::string installed = "T:\\Quorvane\\";
+    const std::string installed = "C:\\Program Files\\Quorvane\\";
     const char* const files[] = {"SETUP.EXE", "SETUP.INF", "quorvane.exe", "qvclock.exe", "voice.dat", "readme.txt"};
     const char MachineKey[] = "SOFTWARE\\veskar\\quorvane";
     const char EventSource[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\QuorvaneClock";
@@ -926,10 +997,14 @@ TEST_F(InstallerTest, InstallsAndRemovesQuorvaneFromItsDistribution)
     DeleteService(other);
     CloseServiceHandle(other);
     CloseServiceHandle(manager);
-    CreateDirectoryA("T:\\Existing", nullptr);
-    EXPECT_EQ(Run("\"" + dist + "SETUP.EXE\" /S /LOG=\"" + log + "\" /D=T:\\Existing"), 1603u);
+    CreateDirectoryA("C:\\Program Files\\Existing", nullptr);
+    EXPECT_EQ(Run("\"" + dist + "SETUP.EXE\" /S /LOG=\"" + log + "\" /D=C:\\Program Files\\Existing"), 1603u);
     EXPECT_NE(ReadFileText(log).find("既にあるフォルダにはインストールできません。"), std::string::npos);
-    RemoveDirectoryA("T:\\Existing");
+    RemoveDirectoryA("C:\\Program Files\\Existing");
+    // Only below Program Files, where nobody else can make the folder.
+    EXPECT_EQ(Run("\"" + dist + "SETUP.EXE\" /S /LOG=\"" + log + "\" /D=T:\\Quorvane"), 1603u);
+    EXPECT_NE(ReadFileText(log).find("Program Files フォルダの中にのみインストールできます。"), std::string::npos);
+    EXPECT_FALSE(Exists("T:\\Quorvane"));
     ASSERT_EQ(QueryClockService().error, DWORD(ERROR_SERVICE_DOES_NOT_EXIST));
 
     pid_ = Start(dist + "SETUP.EXE");
@@ -998,6 +1073,32 @@ TEST_F(InstallerTest, InstallsAndRemovesQuorvaneFromItsDistribution)
     RegGetValueA(HKEY_LOCAL_MACHINE, MachineKey, "TimeShift", RRF_RT_REG_DWORD, nullptr, &shift, &shiftSize);
     EXPECT_EQ(shift, 7u);
 
+    // Cancel during an update ends like a failed copy: the service, stopped
+    // for the copy, runs again. A file held open stops the copy with a
+    // message (the service is stopped by then); Cancel comes right behind
+    // the answer, before the next step.
+    HANDLE held = CreateFileA((installed + "readme.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    pid_ = Start(dist + "SETUP.EXE");
+    ASSERT_TRUE(WaitFor([&] { return (sheet = FindWizard(pid_)) != nullptr && FindDescendant(sheet, Destination); }));
+    ASSERT_EQ(TryDestination(sheet, installed, 30000), installed + "readme.txt は他で使用中のため上書きできません。");
+    HWND inUse = lastBox_;
+    EXPECT_EQ(QueryClockService().state, DWORD(SERVICE_STOPPED));
+    PostMessageA(inUse, WM_COMMAND, IDOK, 0);
+    PressWizardButton(sheet, PSBTN_CANCEL);
+    HWND question = nullptr;
+    std::string questionText;
+    ASSERT_TRUE(WaitFor([&] { return (question = FindMessageBox(pid_, nullptr, &questionText)) != nullptr
+                                     && question != inUse; }));
+    EXPECT_EQ(questionText, "インストールを中止しますか？");
+    PostMessageA(question, WM_COMMAND, IDYES, 0);
+    EXPECT_EQ(ExitCode(pid_), 1602u);
+    CloseHandle(held);
+    EXPECT_TRUE(WaitFor([&] { return QueryClockService().state == SERVICE_RUNNING; }));
+
+    // The removal stops and deletes the service whatever version of Windows
+    // a compatibility mode makes Setup see.
+    RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\SETUP.EXE", "Version", REG_SZ, "winxp", 6);
     const DWORD request = Start(installed + "SETUP.EXE", "/r");
     std::string text;
     HWND box = nullptr;
@@ -1014,6 +1115,7 @@ TEST_F(InstallerTest, InstallsAndRemovesQuorvaneFromItsDistribution)
     EXPECT_TRUE(messages.empty());
     EXPECT_EQ(ControlText(GetDlgItem(window, UninstallStatus)), "Quorvaneは正常に削除されました。");
     PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\SETUP.EXE");
     EXPECT_FALSE(Exists(installed));
     EXPECT_EQ(QueryClockService().error, DWORD(ERROR_SERVICE_DOES_NOT_EXIST));
     EXPECT_FALSE(KeyExists(MachineKey));
@@ -1156,17 +1258,45 @@ TEST_F(InstallerTest, SilentInstallAndRemovalForAdministrators)
     EXPECT_TRUE(registered());
 
     // QuietUninstallString as it is: the request waits for its copy and
-    // ends with its code. The installer that waited goes at the restart
-    // (3010); nothing else of the product is left.
-    EXPECT_EQ(Run(quiet), 3010u);
+    // ends with its code (0); the copy then removes the installer that
+    // waited and the folder. Only the copy itself waits for a restart.
+    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager",
+                       "PendingFileRenameOperations");
+    DeleteFileA(log.c_str());
+    EXPECT_EQ(Run(std::string(quiet) + " /LOG=\"" + log + "\""), 0u) << ReadFileText(log);
+    EXPECT_NE(ReadFileText(log).find(std::string(Title) + "は正常に削除されました。"), std::string::npos);
     EXPECT_FALSE(registered());
     EXPECT_FALSE(Exists(group + "ツール.lnk"));
     EXPECT_FALSE(Exists(destination_ + "tools.exe"));
     EXPECT_FALSE(Exists(destination_ + "sub"));
-    DeleteFileA(copy.c_str());
+    EXPECT_TRUE(WaitFor([&] { return !Exists(destination_); }, 5000));
+    auto scheduled = [] {
+        std::vector<char> pending(65536);
+        DWORD size = DWORD(pending.size());
+        RegGetValueA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager",
+                     "PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, pending.data(), &size);
+        std::vector<std::string> paths; // a deletion is its path and an empty name
+        for (const char* p = pending.data(); p < pending.data() + size && (*p || p[1]); p += strlen(p) + 1) {
+            if (*p)
+                paths.push_back(p);
+        }
+        return paths;
+    };
+    // The copy's last act, once it has removed everything else.
+    EXPECT_TRUE(WaitFor([&] { return !scheduled().empty(); }, 5000));
+    EXPECT_EQ(scheduled(), std::vector<std::string>{"\\??\\" + copy});
     const DWORD boot = Start(std::string(system) + "\\wineboot.exe", "-r");
     ASSERT_TRUE(WaitForExit(boot, 60000));
-    EXPECT_TRUE(WaitFor([&] { return !Exists(destination_); }));
+    EXPECT_TRUE(WaitFor([&] { return !Exists(copy); }));
+
+    // A log named through a link is someone else's file: 1603, nothing
+    // done, nothing written to it (a link to a file, one on the way).
+    for (const char* linked : {"T:\\qv-links\\file.log", "T:\\qv-links\\link\\other.log"}) {
+        EXPECT_EQ(Run("\"" + source_ + SetupExe + "\" /S /LOG=" + linked + " /D=" + destination_), 1603u) << linked;
+        EXPECT_EQ(ReadFileText("T:\\qv-outside\\other.log"), "someone else's\n");
+        EXPECT_FALSE(Exists(destination_));
+        EXPECT_FALSE(registered());
+    }
 
     // A broken script: 1603, a log line, and nothing written.
     Script("Install", "5", ",..\\victim.txt");

@@ -153,6 +153,41 @@ TEST(Folders, EveryFolderMadeForTheProductIsProtectedAsProgramFiles)
     RemoveDirectoryA(folder.c_str());
 }
 
+TEST(Folders, LinksOnTheWayAndWhereAServiceMayGo)
+{
+    // T:\qv-links\link is a host symbolic link to a folder (a reparse point
+    // to Wine), made by the test session.
+    char link[PathSize];
+    EXPECT_TRUE(FindLinkOnTheWay("T:\\qv-links\\link\\Soft\\", link));
+    EXPECT_STREQ(link, "T:\\qv-links\\link");
+    EXPECT_TRUE(FindLinkOnTheWay("T:\\qv-links\\link\\", link));
+    EXPECT_FALSE(FindLinkOnTheWay("T:\\qv-links\\Soft\\Deeper\\", link));
+    EXPECT_FALSE(FindLinkOnTheWay("T:\\", link));
+
+    char shortName[MAX_PATH];
+    ASSERT_NE(GetShortPathNameA("C:\\Program Files", shortName, sizeof shortName), 0u);
+    for (const std::string& below : {std::string("C:\\Program Files\\Tools\\"), std::string(shortName) + "\\Tools",
+                                     std::string("c:\\program files\\a\\b\\")})
+        EXPECT_TRUE(IsBelowProgramFiles(below.c_str())) << below;
+    for (const char* other : {"C:\\Program Files\\", "C:\\Program Files\\..\\Tools\\", "C:\\Program Files2\\x\\",
+                              "T:\\Program Files\\Tools\\", "C:\\Tools\\"})
+        EXPECT_FALSE(IsBelowProgramFiles(other)) << other;
+
+    // An earlier installation's folder is taken over with everything in it,
+    // but never through a link: that would carry the change elsewhere.
+    const std::string earlier = "T:\\qv-earlier-" + std::to_string(GetCurrentProcessId());
+    CreateDirectoryA(earlier.c_str(), nullptr);
+    CreateDirectoryA((earlier + "\\sub").c_str(), nullptr);
+    Write(earlier + "\\sub\\a.txt", "a");
+    EXPECT_TRUE(ProtectExistingFolder(earlier.c_str()));
+    ASSERT_TRUE(MoveFileA("T:\\qv-links", (earlier + "\\sub\\links").c_str()));
+    EXPECT_FALSE(ProtectExistingFolder(earlier.c_str()));
+    EXPECT_TRUE(MoveFileA((earlier + "\\sub\\links").c_str(), "T:\\qv-links"));
+    DeleteFileA((earlier + "\\sub\\a.txt").c_str());
+    RemoveDirectoryA((earlier + "\\sub").c_str());
+    RemoveDirectoryA(earlier.c_str());
+}
+
 TEST(UserStart, OnlyWhatTheShellReallyStartedCountsAsStarted)
 {
     // A window brings up the desktop, whose Explorer does the starting.

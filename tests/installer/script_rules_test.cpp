@@ -157,8 +157,16 @@ TEST(ScriptRules, InstallEntries)
     // System files go through "s!" (kept at uninstall), never "w!".
     for (const char* system : {"a.dll,w!System32\\a.dll", "a.dll,W!system32\\a.dll", "a.dll,w!SysWOW64\\a.dll",
                                "a.dll,w!sysnative\\a.dll", "a.dll,w!WinSxS\\x\\a.dll", "a.dll,w!System32 .\\a.dll",
-                               "a.dll,w!system32/a.dll"})
+                               "a.dll,w!system32/a.dll", "a.dll,w!.\\System32\\a.dll", "a.dll,w!./SysWOW64/a.dll",
+                               "a.dll,w!.\\.\\/system32\\a.dll"})
         EXPECT_EQ(ParseInstallEntry(system, destination, "C:\\W", "C:\\S", &entry), EntryKind::Outside) << system;
+    // The System folder by its own name below the Windows folder (Windows
+    // NT's "SYSTEM32", an old "SYSTEM"), however it is spelled.
+    for (const char* system : {"a.dll,w!SYSTEM\\a.dll", "a.dll,w!.\\system.\\a.dll", "a.dll,w!./System/a.dll"})
+        EXPECT_EQ(ParseInstallEntry(system, destination, "C:\\WINDOWS\\", "C:\\windows\\SYSTEM", &entry),
+                  EntryKind::Outside) << system;
+    EXPECT_EQ(ParseInstallEntry("a.dll,w!Systemx\\a.dll", destination, "C:\\WINDOWS", "C:\\WINDOWS\\SYSTEM", &entry),
+              EntryKind::Destination);
     for (const char* inside : {"..a\\b..\\c.txt", "a.txt,w!" SO "\\" HYO ".txt", ",.\\old.dll", "a...txt",
                                "a.txt,w!System32.txt", "a.txt,w!System\\a.txt", "a.dll,s!System32\\a.dll"})
         EXPECT_NE(ParseInstallEntry(inside, destination, "C:\\W", "C:\\S", &entry), EntryKind::Outside) << inside;
@@ -217,6 +225,16 @@ TEST(ScriptRules, ShortcutAndRegistryEntries)
         EXPECT_EQ(ParseRegValue(rootOnly, &path), RegRoot::None) << rootOnly;
 }
 
+TEST(ScriptRules, DriveRootsInEverySpelling)
+{
+    for (const char* root : {"C:\\", "C:\\.\\", "C:\\x\\..\\", "C:\\\\", "c:/", "C:\\..\\", "C:\\x\\y\\..\\..\\.",
+                             "C:\\" SO "\\..\\"})
+        EXPECT_TRUE(IsDriveRootPath(root)) << root;
+    for (const char* folder : {"C:\\x\\", "C:\\x\\y\\..\\", "C:\\..\\x", "C:\\.x\\", "C:\\x..\\", "C:", "Soft\\",
+                               "\\\\server\\share\\", "C:\\" SO "\\"})
+        EXPECT_FALSE(IsDriveRootPath(folder)) << folder;
+}
+
 TEST(ScriptRules, KeysThatWindowsAndOtherProgramsRelyOnAreNeverDeleted)
 {
     const RegRoot HKCU = RegRoot::CurrentUser, HKLM = RegRoot::LocalMachine, HKCR = RegRoot::ClassesRoot;
@@ -225,23 +243,31 @@ TEST(ScriptRules, KeysThatWindowsAndOtherProgramsRelyOnAreNeverDeleted)
         const char* key;
         bool deletable;
     } cases[] = {
-        {HKCU, "Software\\Tools", true}, {HKLM, "SOFTWARE\\Tools\\Options", true}, {HKLM, "SYSTEM2\\x", true},
+        // Only SOFTWARE\<vendor> and below, for a vendor of its own.
+        {HKCU, "Software\\Tools", true}, {HKLM, "SOFTWARE\\Tools\\Options", true}, {HKLM, "SYSTEM2\\x", false},
+        {HKCU, "Environment", false}, {HKCU, "Control Panel\\Desktop", false}, {HKLM, "HARDWARE\\x", false},
         {HKCU, "", false}, {HKLM, "SOFTWARE", false}, {HKLM, "SOFTWARE\\\\", false}, {HKLM, "\\SOFTWARE\\", false},
         {HKLM, "SOFTWARE\\Microsoft", false}, {HKCU, "software\\microsoft\\Windows\\CurrentVersion\\Run", false},
         {HKLM, "SOFTWARE\\\\Microsoft\\", false}, {HKLM, "SOFTWARE\\Wow6432Node\\Tools", false},
         {HKLM, "SOFTWARE\\Policies\\Tools", false}, {HKLM, "SOFTWARE\\Clients\\Mail", false},
         {HKLM, "SOFTWARE\\RegisteredApplications", false}, {HKLM, "SYSTEM\\CurrentControlSet", false},
-        {HKCU, "System\\x", false}, {HKLM, "SOFTWARE\\Classes", false},
-        // The class registry: the product's own types, never the shared
-        // containers themselves nor Windows' own file types.
-        {HKCR, ".tls", true}, {HKCR, "Tools.Document", true}, {HKCR, "CLSID\\{0A1B2C3D-0000-0000-0000-000000000001}", true},
-        {HKCR, "Directory\\shell\\Tools", true}, {HKCU, "Software\\Classes\\.tls", true},
-        {HKLM, "SOFTWARE\\Classes\\CLSID\\{0A1B2C3D-0000-0000-0000-000000000001}", true},
+        {HKCU, "System\\x", false}, {HKLM, "SOFTWARE\\Classes", false}, {HKCU, "Software\\Classes\\.tls", false},
+        {HKLM, "SOFTWARE\\Classes\\Tools.Document", false},
+        // The class registry: the product's own types and ProgIDs, never
+        // the shared containers (at any depth) nor Windows' own types.
+        {HKCR, ".tls", true}, {HKCR, "Tools.Document\\shell\\open", true},
+        {HKCR, "CLSID\\{0A1B2C3D-0000-0000-0000-000000000001}", false}, {HKCR, "Directory\\shell\\Tools", false},
         {HKCR, "", false}, {HKCR, "CLSID", false}, {HKCR, "clsid\\", false}, {HKCR, "*", false}, {HKCR, "Interface", false},
-        {HKCR, "TypeLib", false}, {HKCR, "AppID", false}, {HKCR, "Applications", false}, {HKCR, "Folder", false},
+        {HKCR, "TypeLib\\{0A1B2C3D-0000-0000-0000-000000000001}", false}, {HKCR, "AppID", false},
+        {HKCR, "Installer\\Products", false}, {HKCR, "PROTOCOLS\\Handler\\tls", false}, {HKCR, "MIME\\Database", false},
+        {HKCR, "Applications", false}, {HKCR, "Folder", false},
         {HKCR, "Drive", false}, {HKCR, "AllFilesystemObjects", false}, {HKCR, "SystemFileAssociations", false},
         {HKCR, ".exe", false}, {HKCR, ".TXT", false}, {HKCR, "exefile\\shell\\open\\command", false},
         {HKCR, "Msi.Package", false}, {HKCR, "VBSFile", false}, {HKCR, ".ps1", false}, {HKCR, "Wow6432Node\\CLSID", false},
+        {HKCR, ".reg", false}, {HKCR, ".htm", false}, {HKCR, ".HTML\\OpenWithProgids", false}, {HKCR, ".url", false},
+        {HKCR, ".zip", false}, {HKCR, ".inf", false}, {HKCR, ".ini", false}, {HKCR, ".hta", false}, {HKCR, ".msc", false},
+        {HKCR, ".cpl", false}, {HKCR, ".wsf", false}, {HKCR, "http\\shell\\open\\command", false}, {HKCR, "HTTPS", false},
+        {HKCR, "regfile\\shell", false},
         {HKCU, "Software\\Classes\\CLSID", false}, {HKLM, "SOFTWARE\\Classes\\.lnk", false},
         {HKLM, "SOFTWARE\\Classes\\batfile\\shell", false}, {RegRoot::None, "Software\\Tools", false},
     };
@@ -294,18 +320,27 @@ TEST(CommandLine, SilentModeOptionsAndTheUninstallCopysCommand)
     for (const char* broken : {"/LOG=\"C:\\unterminated", tooLong.c_str()})
         EXPECT_FALSE(ParseSetupCommand(broken, &command)) << broken;
 
-    // The copy's command line: exactly "<copy>" x <path> when interactive.
+    // The copy's command line: exactly "<copy>" x <path> when interactive
+    // with nothing to hand on; the handles it inherits, in decimal.
     char line[PathSize * 3];
-    ASSERT_TRUE(BuildCopyCommand("C:\\W\\S\\Tools Setup.EXE", "C:\\P F\\Tools Setup.EXE", false, "C:\\l.log", line,
+    ASSERT_TRUE(BuildCopyCommand("C:\\W\\S\\Tools Setup.EXE", "C:\\P F\\Tools Setup.EXE", false, CopyHandles{}, line,
                                  sizeof line));
     EXPECT_STREQ(line, "\"C:\\W\\S\\Tools Setup.EXE\" x C:\\P F\\Tools Setup.EXE");
-    ASSERT_TRUE(BuildCopyCommand("C:\\S\\SETUP.EXE", "C:\\P F\\SETUP.EXE", true, "C:\\a b\\l.log", line, sizeof line));
-    EXPECT_STREQ(line, "\"C:\\S\\SETUP.EXE\" x /S /LOG=\"C:\\a b\\l.log\" C:\\P F\\SETUP.EXE");
+    ASSERT_TRUE(BuildCopyCommand("C:\\S\\SETUP.EXE", "C:\\P F\\SETUP.EXE", false, CopyHandles{0, 10, 0}, line,
+                                 sizeof line));
+    EXPECT_STREQ(line, "\"C:\\S\\SETUP.EXE\" x /REQUEST=10 C:\\P F\\SETUP.EXE");
+    ASSERT_TRUE(BuildCopyCommand("C:\\S\\SETUP.EXE", "C:\\P F\\SETUP.EXE", true, CopyHandles{4, 4294967295u, 508},
+                                 line, sizeof line));
+    EXPECT_STREQ(line, "\"C:\\S\\SETUP.EXE\" x /S /LOGHANDLE=4 /REQUEST=4294967295 /RESULT=508 C:\\P F\\SETUP.EXE");
     ASSERT_TRUE(ParseSetupCommand(line + strlen("\"C:\\S\\SETUP.EXE\" "), &command));
     EXPECT_TRUE(command.silent);
-    EXPECT_STREQ(command.log, "C:\\a b\\l.log");
+    EXPECT_EQ(command.handles.log, 4u);
+    EXPECT_EQ(command.handles.request, 4294967295u);
+    EXPECT_EQ(command.handles.result, 508u);
     EXPECT_STREQ(command.path, "C:\\P F\\SETUP.EXE");
-    EXPECT_FALSE(BuildCopyCommand("C:\\S\\SETUP.EXE", "C:\\P\\SETUP.EXE", true, "", line, 20));
+    for (const char* broken : {"x /REQUEST=4294967296 C:\\P\\S.EXE", "x /RESULT= C:\\P\\S.EXE", "x /LOGHANDLE=1a C:\\S.EXE"})
+        EXPECT_FALSE(ParseSetupCommand(broken, &command)) << broken;
+    EXPECT_FALSE(BuildCopyCommand("C:\\S\\SETUP.EXE", "C:\\P\\SETUP.EXE", true, CopyHandles{}, line, 20));
 }
 
 TEST(Wininit, TheRenameSectionKeepsEveryLineAndMovesToTheEnd)
@@ -362,7 +397,8 @@ TEST(ServiceRules, TheSectionTakesOnlyItsListsAndTheServiceItsOwnSid)
     EXPECT_TRUE(IsServiceKey("SOFTWARE\\veskar\\quorvane"));
     EXPECT_TRUE(IsServiceKey("software\\veskar"));
     for (const char* key : {"SOFTWARE", "SOFTWARE\\", "SOFTWARE\\Microsoft\\Windows", "SYSTEM\\CurrentControlSet\\x",
-                            "SOFTWARE\\Classes\\CLSID", "Software2\\veskar", "SOFTWARE\\Wow6432Node\\veskar"})
+                            "SOFTWARE\\Classes\\CLSID", "SOFTWARE\\Classes\\Tools.Document", "Software2\\veskar",
+                            "SOFTWARE\\Wow6432Node\\veskar", "SOFTWARE\\Policies\\veskar"})
         EXPECT_FALSE(IsServiceKey(key)) << key;
 
     // Windows' own service SIDs: TrustedInstaller's is documented.
