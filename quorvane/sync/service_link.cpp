@@ -55,7 +55,11 @@ SC_HANDLE OpenClockService(const ServiceFunctions& f, DWORD access, SC_HANDLE* m
 
 } // namespace
 
-bool ClockServiceInstalled()
+namespace {
+
+// Opens the service to query it and reads its state (0 when the query
+// fails): false when it is missing or not ours to ask.
+bool QueryClockService(DWORD* state)
 {
     ServiceFunctions f;
     if (!LoadServiceFunctions(&f))
@@ -65,28 +69,26 @@ bool ClockServiceInstalled()
     SC_HANDLE service = OpenClockService(f, SERVICE_QUERY_STATUS, &manager, &error);
     if (!service)
         return false;
+    SERVICE_STATUS status;
+    *state = f.query(service, &status) ? status.dwCurrentState : 0;
     f.close(service);
     f.close(manager);
     return true;
 }
 
+} // namespace
+
+bool ClockServiceInstalled()
+{
+    DWORD state;
+    return QueryClockService(&state);
+}
+
 bool ClockServiceRunning()
 {
-    ServiceFunctions f;
-    if (!LoadServiceFunctions(&f))
-        return false;
-    SC_HANDLE manager;
-    DWORD error;
-    SC_HANDLE service = OpenClockService(f, SERVICE_QUERY_STATUS, &manager, &error);
-    if (!service)
-        return false; // missing, or not ours to ask
-    SERVICE_STATUS status;
     // A service on its way up will take requests in a moment.
-    const bool running = f.query(service, &status)
-                         && (status.dwCurrentState == SERVICE_RUNNING || status.dwCurrentState == SERVICE_START_PENDING);
-    f.close(service);
-    f.close(manager);
-    return running;
+    DWORD state;
+    return QueryClockService(&state) && (state == SERVICE_RUNNING || state == SERVICE_START_PENDING);
 }
 
 DWORD SendClockServiceControl(DWORD control)
