@@ -1322,11 +1322,6 @@ TEST_F(ServicePoser, DISABLED_ForScreenshots)
     // A drift learnt from earlier answers: 1.2 s a day fast.
     const DWORD drift = 13889;
     RegSetKeyValueA(HKEY_LOCAL_MACHINE, StatusKey, "Drift", REG_DWORD, &drift, sizeof drift);
-    if (Qword("LastOffset") == 0) { // until the service keeps its answers' offsets
-        const ULONGLONG offset = 3000000;
-        RegSetKeyValueA(HKEY_LOCAL_MACHINE, StatusKey, "LastOffset", REG_QWORD, &offset, sizeof offset);
-        RegSetKeyValueA(HKEY_LOCAL_MACHINE, StatusKey, "LastServer", REG_SZ, "127.0.0.1", 10);
-    }
     HWND about = OpenDialog(About, LastSync);
     Sleep(300);
     PoseForScreenshot("about-service", about);
