@@ -181,8 +181,8 @@ void Send(Peer* peer)
     }
 }
 
-// What one datagram on the peer's socket means for it.
-void TakeOne(Exchange* x, Peer* peer, int* taken)
+// Takes the datagrams waiting on the peer's socket, up to the wake-up's share.
+void TakeWaiting(Exchange* x, Peer* peer, int* taken)
 {
     for (; *taken < DatagramsPerWake; ++*taken) {
         uint8_t reply[NtpPacketSize];
@@ -191,17 +191,20 @@ void TakeOne(Exchange* x, Peer* peer, int* taken)
         switch (TakeDatagram(peer->socket, reinterpret_cast<const sockaddr*>(&peer->address), reply, &arrival,
                              &error)) {
         case DatagramNone:
+        case DatagramError: // a lasting error: the deadline ends the wait
             return;
         case DatagramDropped:
-        case DatagramError:
             continue;
         // Nobody proved these came from the server: they are noted, never
         // believed, and the address's genuine answer is still awaited.
+        // A judged answer keeps its own reason.
         case DatagramWrongSize:
-            lstrcpynA(peer->problem, "48 bytes expected", sizeof peer->problem);
+            if (peer->state == PeerWaiting)
+                lstrcpynA(peer->problem, "48 bytes expected", sizeof peer->problem);
             continue;
         case DatagramIcmp:
-            lstrcpynA(peer->problem, "ICMP", sizeof peer->problem);
+            if (peer->state == PeerWaiting)
+                lstrcpynA(peer->problem, "ICMP", sizeof peer->problem);
             continue;
         case DatagramReceived:
             break;
@@ -265,7 +268,7 @@ Step AskAddresses(Exchange* x)
         int taken = 0;
         for (int i = 0; i < x->count && taken < DatagramsPerWake; ++i)
             if (x->peers[i].socket != INVALID_SOCKET)
-                TakeOne(x, &x->peers[i], &taken);
+                TakeWaiting(x, &x->peers[i], &taken);
         if (taken >= DatagramsPerWake)
             WSASetEvent(x->readable); // more may wait: look again after the checks
     }

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "../res/resource.h"
+
 namespace {
 
 // Appends whole pieces only: a piece that does not fit is left out, so that
@@ -48,7 +50,7 @@ const char StoppedWarning[] = "時刻合わせサービスが止まっていま�
 
 bool LeavesClockWrong(uint32_t result)
 {
-    return result == ResultStepRefused || result == ResultSyncFailed;
+    return result == IDS_STEP_TOO_LARGE || result == IDS_SYNC_FAILED;
 }
 
 // What went wrong in the last attempt, in one sentence; null when its last
@@ -56,16 +58,16 @@ bool LeavesClockWrong(uint32_t result)
 const char* ProblemSentence(uint32_t lastResult)
 {
     switch (lastResult) {
-    case ResultNoAnswerAtAll:
+    case IDS_NO_ADDRESS_ANSWERED:
         return "どのサーバからも応答がありません。ファイアウォールなどで UDP ポート 123 "
                "が遮断されていないか確認してください。";
-    case ResultNoValidReply:
+    case IDS_NO_VALID_REPLY:
         return "有効な応答がありませんでした。";
-    case ResultServerNotFound:
+    case IDS_SERVER_NOT_FOUND:
         return "サーバが見つかりませんでした。";
-    case ResultNoAgreement:
+    case IDS_NO_AGREEMENT:
         return "サーバの時刻が互いに一致しないため、時計を合わせませんでした。";
-    case ResultStepRefused:
+    case IDS_STEP_TOO_LARGE:
         return "時計との差が大きすぎるため、時計を合わせませんでした。";
     }
     return nullptr;
@@ -83,7 +85,7 @@ ClockHealth EvaluateClockHealth(const HealthFacts& facts)
 {
     if (!facts.syncOn)
         return HealthOff;
-    if (facts.serviceMode && facts.lastResult == ResultStandingAside)
+    if (facts.serviceMode && facts.lastResult == IDS_DOMAIN_TIME)
         return HealthDomain;
     if (facts.serviceMode && !facts.serviceRunning)
         return HealthServiceStopped;

@@ -30,23 +30,12 @@ constexpr uint32_t StaleFailures = 3;
 // has run this long a stopped service is no cause for alarm.
 constexpr uint32_t ServiceStartGraceMs = 5 * 60 * 1000;
 
-// Last lines of an attempt that the health reads (status-line identifiers).
-enum AttemptResult : uint32_t {
-    ResultServerNotFound = 12304,
-    ResultSyncFailed = 12310,
-    ResultNoValidReply = 12311,
-    ResultNoAgreement = 12324,
-    ResultStepRefused = 12325,
-    ResultNoAnswerAtAll = 12326,
-    ResultStandingAside = 12327,
-};
-
 struct HealthFacts {
     uint64_t now;
     uint64_t lastSync;      // the last setting of the clock
     uint64_t lastGood;      // the start of the last attempt with a usable answer
     uint32_t failures;      // attempts in a row without a usable answer
-    uint32_t lastResult;    // the last attempt's last line, 0: unknown
+    uint32_t lastResult;    // the last attempt's last line (its string-table ID), 0: unknown
     int32_t syncInterval;   // minutes between automatic attempts
     bool syncOn;
     bool serviceMode;       // the clock service keeps the clock

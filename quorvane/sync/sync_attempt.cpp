@@ -50,7 +50,7 @@ void RecordOwnOutcome(bool usable, const ReplyFigures& figures, bool clockSet)
     g_attempt.automatic = false;
     DWORD result = LastStatusLineId();
     if (!usable && !g_attempt.heard && result == IDS_NO_VALID_REPLY)
-        result = ResultNoAnswerAtAll; // not a single datagram: likely a firewall
+        result = IDS_NO_ADDRESS_ANSWERED; // not a single datagram: likely a firewall
     char server[65] = "";
     if (usable && GetNumericHost(g_attempt.addresses->ai_addr, int(g_attempt.addresses->ai_addrlen), server,
                                  sizeof server)
