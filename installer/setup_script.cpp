@@ -151,9 +151,16 @@ void SystemFolders(char* systemDir, char* wow64Dir)
     const UINT length = GetSystemDirectoryA(systemDir, PathSize);
     if (length == 0 || length >= PathSize)
         systemDir[0] = '\0';
-    auto getWow64Directory = FindFunction<UINT(WINAPI*)(LPSTR, UINT)>(GetModuleHandleA("kernel32.dll"),
-                                                                       "GetSystemWow64DirectoryA");
-    const UINT wow64Length = getWow64Directory ? getWow64Directory(wow64Dir, PathSize) : 0;
+    // Only a 32-bit program on 64-bit Windows is redirected to SysWOW64; a
+    // 64-bit program gets the same folder name from GetSystemWow64Directory
+    // but reaches System32 when it names the System folder.
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    auto isWow64Process = FindFunction<BOOL(WINAPI*)(HANDLE, PBOOL)>(kernel, "IsWow64Process");
+    auto getWow64Directory = FindFunction<UINT(WINAPI*)(LPSTR, UINT)>(kernel, "GetSystemWow64DirectoryA");
+    BOOL wow64 = FALSE;
+    if (!isWow64Process || !isWow64Process(GetCurrentProcess(), &wow64))
+        wow64 = FALSE;
+    const UINT wow64Length = wow64 && getWow64Directory ? getWow64Directory(wow64Dir, PathSize) : 0;
     if (wow64Length == 0 || wow64Length >= PathSize)
         wow64Dir[0] = '\0';
 }

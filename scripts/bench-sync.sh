@@ -9,10 +9,16 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-scripts/build.sh win >/dev/null
+# The i686 programs where this machine runs 32-bit programs, else the x86_64
+# build of the same sources in a 64-bit prefix.
+arch=$(scripts/wine-session.sh arch)
+tree=win; [ "$arch" = win32 ] || tree=win64
+scripts/build.sh $tree >/dev/null
+echo "Wine: the $tree build in a ${arch#win}-bit prefix"
+export arch tree
 scripts/in-private-network.sh bash -c '
-  root=build/bench
-  scripts/wine-session.sh start "$root" >/dev/null
+  root=build/bench-$arch
+  scripts/wine-session.sh start "$root" "$arch" >/dev/null
   eval "$(scripts/wine-session.sh env "$root")"
   # The clock service asks every address of bench.test: three loopback
   # servers, given to the resolver by a hosts file in this mount namespace.
@@ -24,7 +30,7 @@ scripts/in-private-network.sh bash -c '
   sleep 0.5
   rc=0
   export QV_BENCH_EACH=${QV_BENCH_EACH:-}
-  wine build/win/tools/syncbench.exe | iconv -f CP932 -t UTF-8 || rc=$?
+  wine build/$tree/tools/syncbench.exe | iconv -f CP932 -t UTF-8 || rc=$?
   kill $sntp
   umount /etc/hosts; rm -f "$hosts"
   scripts/wine-session.sh stop "$root"

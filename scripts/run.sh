@@ -20,27 +20,31 @@ case "${1:-}" in
   *) echo "usage: run.sh [--internet]" >&2; exit 2 ;;
 esac
 bash scripts/setup.sh
-scripts/build.sh win
+# The i686 programs where this machine runs 32-bit programs; elsewhere the
+# x86_64 build of the same sources, in a 64-bit prefix.
+arch=$(scripts/wine-session.sh arch)
+tree=win; [ "$arch" = win32 ] || tree=win64
+scripts/build.sh $tree
 
 root=build/run
-template=build/run-template
+template=build/run-template-$arch
 rm -rf "$root"
 mkdir -p "$root"
 if [ -n "${DISPLAY:-}" ]; then echo "$DISPLAY" > "$root/display"; fi
 # A clean prefix is made once and copied for every run: the product is
 # installed anew each time.
-if [ ! -f "$template/prefix/.qv-ready-2" ]; then
+if [ ! -f "$template/prefix/.qv-ready-2-$arch" ]; then
   echo "run.sh: making a Wine prefix (once)"
-  scripts/wine-session.sh start "$template" >/dev/null || { echo "run.sh: no Wine prefix could be made" >&2; exit 1; }
+  scripts/wine-session.sh start "$template" "$arch" >/dev/null || { echo "run.sh: no Wine prefix could be made" >&2; exit 1; }
   scripts/wine-session.sh stop "$template"
 fi
 cp -a "$template/prefix" "$root/prefix"
-export root internet
+export root internet arch tree
 
 demo() {
   set -euo pipefail
   fail() { echo "run.sh: $*" >&2; exit 1; }
-  scripts/wine-session.sh start "$root" >/dev/null || fail "no display: Xvfb could not be started"
+  scripts/wine-session.sh start "$root" "$arch" >/dev/null || fail "no display: Xvfb could not be started"
   eval "$(scripts/wine-session.sh env "$root")"
   local machine='HKLM\SOFTWARE\veskar\quorvane'
   sntp= # global: the exit trap reads it after this function
@@ -57,7 +61,7 @@ demo() {
     wine reg add 'HKCU\Software\veskar\quorvane' /v Server /d 127.0.0.1 /f >/dev/null 2>&1
   fi
   local dist="$WINEPREFIX/drive_c/quorvane-dist"
-  cp -r build/win/dist "$dist"
+  cp -r "build/$tree/dist" "$dist"
   local rc=0
   wine 'C:\quorvane-dist\SETUP.EXE' /S '/LOG=C:\quorvane-dist\setup.log' || rc=$?
   [ "$rc" = 0 ] || fail "Setup ended with $rc: $(iconv -f CP932 -t UTF-8 "$dist/setup.log" 2>/dev/null)"
@@ -118,7 +122,7 @@ demo() {
         esac
         touch "$QV_SHOT_DIR/$name.done" ;;
     esac
-  done < <(wine build/win/tools/rundriver.exe $leave)
+  done < <(wine "build/$tree/tools/rundriver.exe" $leave)
   [ -z "$error" ] || fail "$error"
   [ -n "$verdict" ] || fail "quorvane's windows could not be read"
   if [ -z "$leave" ]; then

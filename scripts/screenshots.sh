@@ -5,13 +5,17 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-scripts/build.sh win
-root=build/shots
+# The i686 programs where this machine runs 32-bit programs, else the x86_64
+# build of the same sources in a 64-bit prefix.
+arch=$(scripts/wine-session.sh arch)
+tree=win; [ "$arch" = win32 ] || tree=win64
+scripts/build.sh $tree
+root=build/shots-$arch
 rm -f "$root/display"
-export root
+export root arch tree
 scripts/in-private-network.sh bash -c '
   set -euo pipefail
-  scripts/wine-session.sh start "$root"
+  scripts/wine-session.sh start "$root" "$arch"
   eval "$(scripts/wine-session.sh env "$root")"
   shoot() { # name x y w h: that part of the screen
     import -window root "$root/full.png"
@@ -42,13 +46,13 @@ scripts/in-private-network.sh bash -c '
   }
   # Both programs at 144 DPI (150 %), where every text must still fit, then at 96.
   set_dpi 144
-  pose build/win/tests/e2e/quorvane_e2e_tests.exe Poser.DISABLED_ForScreenshots -144dpi
-  pose build/win/tests/e2e/quorvane_e2e_tests.exe ServicePoser.DISABLED_ForScreenshots -144dpi
-  pose build/win/tests/e2e/installer_e2e_tests.exe InstallerPoser.DISABLED_ForScreenshots -144dpi
+  pose build/$tree/tests/e2e/quorvane_e2e_tests.exe Poser.DISABLED_ForScreenshots -144dpi
+  pose build/$tree/tests/e2e/quorvane_e2e_tests.exe ServicePoser.DISABLED_ForScreenshots -144dpi
+  pose build/$tree/tests/e2e/installer_e2e_tests.exe InstallerPoser.DISABLED_ForScreenshots -144dpi
   set_dpi 96
-  pose build/win/tests/e2e/quorvane_e2e_tests.exe Poser.DISABLED_ForScreenshots ""
-  pose build/win/tests/e2e/quorvane_e2e_tests.exe ServicePoser.DISABLED_ForScreenshots ""
-  pose build/win/tests/e2e/installer_e2e_tests.exe InstallerPoser.DISABLED_ForScreenshots ""
+  pose build/$tree/tests/e2e/quorvane_e2e_tests.exe Poser.DISABLED_ForScreenshots ""
+  pose build/$tree/tests/e2e/quorvane_e2e_tests.exe ServicePoser.DISABLED_ForScreenshots ""
+  pose build/$tree/tests/e2e/installer_e2e_tests.exe InstallerPoser.DISABLED_ForScreenshots ""
   scripts/wine-session.sh stop "$root"
 '
 ls -la docs

@@ -10,8 +10,8 @@ export DEBIAN_FRONTEND=noninteractive
 
 PACKAGES=(
   cmake ninja-build g++ clang libclang-rt-14-dev googletest python3
-  g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-tools
-  wine wine32:i386
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 mingw-w64-tools
+  wine wine32:i386 wine64
   xvfb xauth x11-utils xdotool imagemagick fonts-ipafont-gothic fonts-ipafont-mincho fonts-wine locales
   iproute2 util-linux
 )

@@ -1,19 +1,77 @@
 #!/usr/bin/env bash
-# One Wine test session under ROOT: a 32-bit prefix made once from a template,
-# an Xvfb display and a persistent wineserver, all ended by their pids.
-#   wine-session.sh start ROOT      make the prefix if needed, start Xvfb and wineserver
-#   wine-session.sh stop ROOT       end the wineserver and Xvfb of ROOT
-#   wine-session.sh env ROOT        print the environment (for eval)
+# One Wine test session under ROOT: a prefix made once, an Xvfb display and a
+# persistent wineserver, all ended by their pids.
+#   wine-session.sh start ROOT [ARCH]  make the prefix if needed, start Xvfb and wineserver
+#   wine-session.sh stop ROOT          end the wineserver and Xvfb of ROOT
+#   wine-session.sh env ROOT           print the environment (for eval)
+#   wine-session.sh arch               which Wine this machine runs the tests with
+# ARCH: win32, the i686 build in a 32-bit prefix; win64, the x86_64 build in
+# a 64-bit prefix; wow64, the i686 build in a 64-bit prefix (a 32-bit program
+# on 64-bit Windows). A session keeps the ARCH it was started with; without
+# one it takes what `arch` answers.
 set -euo pipefail
 
-cmd=${1:?usage: wine-session.sh start|stop|env ROOT}
-root=${2:?usage: wine-session.sh start|stop|env ROOT}
+cmd=${1:?usage: wine-session.sh start|stop|env ROOT [ARCH] | arch}
+
+# Whether this machine runs 32-bit programs, asked by starting one: some
+# kernels boot with their 32-bit support off, and then nothing i386 starts.
+runs_32bit() { timeout 30 /usr/lib/wine/wine --version >/dev/null 2>&1 </dev/null; }
+
+# win32 where 32-bit programs run, win64 elsewhere; QV_WINE_ARCH decides
+# instead when it is set.
+wine_arch() {
+  case "${QV_WINE_ARCH:-}" in
+    win64) echo win64 ;;
+    win32)
+      if ! runs_32bit; then
+        echo "wine-session: QV_WINE_ARCH=win32, but this machine cannot run 32-bit programs" \
+             "(/usr/lib/wine/wine does not start); leave QV_WINE_ARCH unset or set it to win64" >&2
+        return 1
+      fi
+      echo win32 ;;
+    "") if runs_32bit; then echo win32; else echo win64; fi ;;
+    *) echo "wine-session: QV_WINE_ARCH must be win32 or win64, not '$QV_WINE_ARCH'" >&2; return 1 ;;
+  esac
+}
+
+if [ "$cmd" = arch ]; then wine_arch; exit $?; fi
+
+root=${2:?usage: wine-session.sh start|stop|env ROOT [ARCH]}
 mkdir -p "$root"
 root=$(cd "$root" && pwd)
+
+if [ "$cmd" = start ]; then
+  arch=${3:-}
+  [ -n "$arch" ] || arch=$(wine_arch)
+  case "$arch" in win32|win64|wow64) ;; *) echo "wine-session: unknown ARCH '$arch'" >&2; exit 2 ;; esac
+  echo "$arch" > "$root/arch"
+fi
+arch=$(cat "$root/arch" 2>/dev/null || echo win32)
+
+# The loaders of the session's kind, under the names that scripts call. A
+# 64-bit prefix with the x86_64 build runs the 64-bit loader by its path:
+# Debian's "wine" takes the 32-bit one whenever it is installed, even where
+# it cannot start.
+make_loaders() {
+  mkdir -p "$root/bin"
+  local wine=/usr/lib/wine/wine server=/usr/lib/wine/wineserver32
+  case "$arch" in
+    win64) wine=/usr/lib/wine/wine64; server=/usr/lib/wine/wineserver64 ;;
+    wow64) wine=/usr/bin/wine-stable; server=/usr/lib/wine/wineserver64 ;;
+  esac
+  printf '#!/bin/sh\nexec %s "$@"\n' "$wine" > "$root/bin/wine"
+  printf '#!/bin/sh\nexec %s "$@"\n' "$server" > "$root/bin/wineserver"
+  cp "$root/bin/wine" "$root/bin/wine-stable"
+  chmod +x "$root/bin/wine" "$root/bin/wine-stable" "$root/bin/wineserver"
+}
 
 wine_env() {
   export WINEPREFIX="$root/prefix"
   export WINEARCH=win32
+  [ "$arch" = win32 ] || WINEARCH=win64
+  case ":$PATH:" in *":$root/bin:"*) ;; *) export PATH="$root/bin:$PATH" ;; esac
+  export WINESERVER="$root/bin/wineserver"
+  [ "$arch" != win64 ] || export WINELOADER=/usr/lib/wine/wine64
   export WINEDEBUG=${QV_WINEDEBUG:--all}
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
   export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
@@ -44,9 +102,9 @@ start_xvfb() {
 }
 
 make_prefix() {
-  [ -f "$root/prefix/.qv-ready-2" ] && return
+  [ -f "$root/prefix/.qv-ready-2-$arch" ] && return
   rm -rf "$root/prefix"
-  wineboot -i >/dev/null 2>&1
+  wine wineboot -i >/dev/null 2>&1
   wineserver -w
   # The profile folders point at the real home folder: make them plain ones.
   local l
@@ -65,11 +123,12 @@ make_prefix() {
     wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "${font%%=*}" /d "${font#*=}" /f >/dev/null 2>&1
   done
   wineserver -w
-  touch "$root/prefix/.qv-ready-2"
+  touch "$root/prefix/.qv-ready-2-$arch"
 }
 
 case "$cmd" in
   start)
+    make_loaders
     wine_env
     cat > "$root/asound.conf" <<ALSA
 pcm.!default {
@@ -120,9 +179,9 @@ ALSA
     ;;
   env)
     wine_env
-    for v in WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES LANG LC_ALL ALSA_CONFIG_PATH QV_SOUND_CAPTURE DISPLAY; do
-      printf 'export %s=%q\n' "$v" "${!v-}"
+    for v in WINEPREFIX WINEARCH PATH WINESERVER WINELOADER WINEDEBUG WINEDLLOVERRIDES LANG LC_ALL ALSA_CONFIG_PATH QV_SOUND_CAPTURE DISPLAY; do
+      [ -z "${!v+set}" ] || printf 'export %s=%q\n' "$v" "${!v}"
     done
     ;;
-  *) echo "usage: wine-session.sh start|stop|env ROOT" >&2; exit 2 ;;
+  *) echo "usage: wine-session.sh start|stop|env ROOT [ARCH] | arch" >&2; exit 2 ;;
 esac

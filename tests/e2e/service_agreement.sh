@@ -4,9 +4,9 @@
 # /etc/hosts in this test's private mount namespace (glibc's resolver, which
 # Wine uses, returns every line of a name, in file order). Then runs the
 # end-to-end test that checks what the service made of them.
-#   service_agreement.sh WINE_RUN --root=DIR TEST_EXE
+#   service_agreement.sh WINE_RUN --root=DIR --arch=ARCH TEST_EXE
 set -euo pipefail
-run=$1; root=$2; exe=$3
+run=$1; root=$2; arch=$3; exe=$4
 if [ "${QV_PRIVATE_NETWORK:-}" != 1 ]; then
   echo "service_agreement.sh: runs only inside scripts/in-private-network.sh" >&2
   exit 1
@@ -34,4 +34,4 @@ server=$!
 trap 'kill $server 2>/dev/null; umount /etc/hosts; rm -rf "$work"' EXIT
 for _ in $(seq 1 50); do grep -q 127.0.0.10 "$work/server.out" 2>/dev/null && break; sleep 0.1; done
 export QV_AGREEMENT_LOG=$work/requests.log
-"$run" "$root" "$exe" --gtest_also_run_disabled_tests --gtest_filter='ServiceAgreement.*'
+"$run" "$root" "$arch" "$exe" --gtest_also_run_disabled_tests --gtest_filter='ServiceAgreement.*'

@@ -10,6 +10,7 @@
 
 #include "folders.h"
 #include "restart_delete.h"
+#include "script_rules.h"
 #include "setup_state.h"
 #include "shortcuts.h"
 #include "user_start.h"
@@ -218,6 +219,39 @@ TEST(Progman, AddItemCommandsUseTheShortPathAndKeepTheArguments)
     DeleteFileA(program.c_str());
     RemoveDirectoryA((folder + "Long Folder Name").c_str());
     RemoveDirectoryA(folder.c_str());
+}
+
+// What Setup hands to 64-bit Windows (the deletion of its uninstall copy
+// at restart) must name the place where its System folder's files really
+// are. Only a 32-bit program on 64-bit Windows is redirected to SysWOW64.
+TEST(Wow64, OnlyA32BitProgramOn64BitWindowsNamesSysWow64ForItsSystemFolder)
+{
+    char system[MAX_PATH], systemDir[PathSize], wow64Dir[PathSize];
+    GetSystemDirectoryA(system, sizeof system);
+    SystemFolders(systemDir, wow64Dir);
+    EXPECT_STREQ(systemDir, system);
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    if (!wow64) {
+        EXPECT_STREQ(wow64Dir, "");
+        GTEST_SKIP() << "the SysWOW64 half needs a 32-bit program on 64-bit Windows (the i686 build in a 64-bit "
+                        "prefix, on a machine that runs 32-bit programs)";
+    }
+    const std::string file = std::string(system) + "\\qv-wow64-" + std::to_string(GetCurrentProcessId()) + ".txt";
+    Write(file, "x");
+    char real[PathSize];
+    ASSERT_TRUE(RealSystemPath(file.c_str(), systemDir, wow64Dir, real, sizeof real));
+    EXPECT_NE(std::string(real), file);
+    // Seen without redirection, as a 64-bit process sees it: there, and not
+    // in the 64-bit System32.
+    void* redirection = nullptr;
+    ASSERT_TRUE(Wow64DisableWow64FsRedirection(&redirection));
+    const bool there = GetFileAttributesA(real) != INVALID_FILE_ATTRIBUTES;
+    const bool inSystem32 = GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES;
+    Wow64RevertWow64FsRedirection(redirection);
+    EXPECT_TRUE(there) << real;
+    EXPECT_FALSE(inSystem32) << file;
+    DeleteFileA(file.c_str());
 }
 
 } // namespace
