@@ -37,8 +37,8 @@ void Check(bool condition)
 
 uint64_t ReadSystemClock()
 {
-    // Each reading takes 8 bytes: a FILETIME count, taken modulo the years
-    // that the calendar conversions accept (1970 to 2036).
+    // Each reading takes 8 bytes: a FILETIME count from 1970 to 2100, so
+    // that the local clock lies in NTP era 1 (2036-02-07 on) as well.
     uint8_t bytes[8] = {};
     size_t take = g_clockSize < 8 ? g_clockSize : 8;
     memcpy(bytes, g_clockData, take);
@@ -46,7 +46,7 @@ uint64_t ReadSystemClock()
     g_clockSize -= take;
     uint64_t ticks;
     memcpy(&ticks, bytes, 8);
-    const uint64_t from1970 = 116444736000000000ull, span = 2085978496ull * 10000000ull;
+    const uint64_t from1970 = 116444736000000000ull, span = 4102444800ull * 10000000ull;
     return from1970 + ticks % span;
 }
 
@@ -95,25 +95,34 @@ void AddStatusLine(UINT id, ...)
 
 namespace {
 
+int64_t Delay(const UsableAnswer& a)
+{
+    return a.delay < 0 ? 0 : a.delay;
+}
+
 int64_t Low(const UsableAnswer& a)
 {
-    return a.offset - (a.delay / 2 + AgreementMargin);
+    return a.offset - (Delay(a) / 2 + AgreementMargin);
 }
 
 int64_t High(const UsableAnswer& a)
 {
-    return a.offset + (a.delay / 2 + AgreementMargin);
+    return a.offset + (Delay(a) / 2 + AgreementMargin);
 }
 
 // Up to 8 answers of 5 bytes each: a signed offset of up to about 2^31 ms
-// (sometimes near a common value, so that groups form) and a delay below 1 s.
+// (sometimes near a common value, so that groups form) and a delay from
+// -2 ms to below 1 s.
 void CheckSelection(const uint8_t* data, size_t size)
 {
     if (size < 1)
         return;
     UsableAnswer answers[MaxServerAddresses];
     const int count = int(data[0] % (MaxServerAddresses + 1));
-    const bool beforeBuild = data[0] & 0x80;
+    // The clock before the build or after it, and sometimes in era 1.
+    const uint64_t build = 134116992000000000ull;
+    const ClockFacts facts = {data[0] & 0x80 ? build - 3600ull * 10000000 : (data[0] & 0x40 ? Era1Start : build) + 1,
+                              build};
     if (size < 1 + 5 * size_t(count))
         return;
     for (int i = 0; i < count; ++i) {
@@ -122,9 +131,9 @@ void CheckSelection(const uint8_t* data, size_t size)
         memcpy(&raw, a, 4);
         const int64_t scale = (a[4] & 3) == 0 ? 10000000ll : (a[4] & 3) == 1 ? 10000 : 1;
         answers[i].offset = int64_t(raw % 100000) * scale;
-        answers[i].delay = int64_t(a[4] >> 2) * 150000; // 0 to 945 ms
+        answers[i].delay = int64_t(a[4] >> 2) * 150000 - (raw & 0x100 ? 20000 : 0); // -2 to 945 ms
     }
-    const Selection s = SelectAnswer(answers, count, beforeBuild);
+    const Selection s = SelectAnswer(answers, count, facts);
     // The most intervals that hold one point (a lower end, where the maximum lies).
     int most = 0;
     for (int i = 0; i < count; ++i) {
@@ -152,15 +161,19 @@ void CheckSelection(const uint8_t* data, size_t size)
         ++members;
         low = Low(answers[i]) > low ? Low(answers[i]) : low;
         high = High(answers[i]) < high ? High(answers[i]) : high;
-        Check(answers[i].delay >= answers[s.chosen].delay);
+        Check(Delay(answers[i]) >= Delay(answers[s.chosen]));
     }
     Check(members == s.truechimers && low <= high); // they share a point
     const int64_t step = answers[s.chosen].offset;
     const bool large = step > LargeStep || step < -LargeStep;
+    // One source may only move a clock before the build forward, up to it
+    // at least and not into era 1.
+    const bool repairs = facts.clock < build && step > 0 && facts.clock + uint64_t(step) >= build
+                         && facts.clock + uint64_t(step) < Era1Start;
     if (s.outcome == SelectionChosen && large)
-        Check(s.truechimers >= 2 || beforeBuild);
+        Check(s.truechimers >= 2 || repairs);
     if (s.outcome == SelectionStepTooLarge)
-        Check(large && s.truechimers < 2 && !beforeBuild);
+        Check(large && s.truechimers < 2 && !repairs);
 }
 
 } // namespace

@@ -35,6 +35,7 @@
 #define IDS_NO_ADDRESS_ANSWERED 12326
 #define IDS_DOMAIN_TIME 12327
 #define IDS_ADDRESS_UNREACHABLE 12328
+#define IDS_CLOCK_MOVED 12329
 // Shown by "今すぐ合わせる" in service mode.
 #define IDS_PREVIOUS_RESULT 12330 // heads the last attempt's lines when no new one was made
 #define IDS_SERVICE_STOPPED 12331

@@ -31,6 +31,7 @@
 #define TEXT_NO_ADDRESS_ANSWERED "どのサーバからも応答がありません。ファイアウォールなどで UDP ポート 123 が遮断されていないか確認してください。"
 #define TEXT_DOMAIN_TIME "このPCはドメインの時刻に従っているため、時計を合わせません。"
 #define TEXT_ADDRESS_UNREACHABLE "%s: このPCからは送れない種類のアドレスです。"
+#define TEXT_CLOCK_MOVED "測定中に時計が変更されたため、時計を合わせませんでした。"
 #define TEXT_PREVIOUS_RESULT "直前の時刻合わせの結果です。"
 #define TEXT_SERVICE_STOPPED "時刻合わせサービスが止まっています。"
 

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "ntp_time.h"
+
 // The addresses of one server name asked in one attempt, at most.
 constexpr int MaxServerAddresses = 8;
 // Every answer stands for theta +- (delta / 2 + this): 25 ms in 100-ns units.
@@ -31,7 +33,26 @@ struct Selection {
     int chosen;                          // the truechimer with the smallest delay, or -1
 };
 
-// Answers come in resolver order, one per address. `clockBeforeBuild`: the
-// PC's clock reads a time before this program was built, so it is certainly
-// wrong and one source may set it.
-Selection SelectAnswer(const UsableAnswer* answers, int count, bool clockBeforeBuild);
+// The PC's clock now and the day this program was built (FILETIME counts).
+// A clock that reads earlier than the build is certainly wrong: one source
+// may step it forward, to a time not before the build, and not into era 1
+// while the build is before it (an era-0 time near 1900 read the other way).
+struct ClockFacts {
+    uint64_t clock;
+    uint64_t build;
+};
+
+// Answers come in resolver order, one per address.
+Selection SelectAnswer(const UsableAnswer* answers, int count, const ClockFacts& facts);
+
+// Most the system clock may move against the monotonic counter during an
+// attempt: 100 ms in 100-ns units. More means someone else set the clock.
+constexpr int64_t ClockMoveLimit = 1000000;
+
+// The time to set: the chosen answer's server time (its arrival plus its
+// offset) carried forward by the monotonic time elapsed since it arrived.
+// False when the system clock moved against the counter by more than
+// ClockMoveLimit meanwhile: the offset was measured against another clock.
+// All readings in 100-ns units; the counters from any fixed origin.
+bool CarryForward(uint64_t arrivalClock, uint64_t arrivalCounter, int64_t offset, uint64_t nowClock,
+                  uint64_t nowCounter, uint64_t* target);

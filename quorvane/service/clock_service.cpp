@@ -95,15 +95,19 @@ void LogAttempt(Worker* w, const ExchangeResult& result)
     const UINT last = g_attemptLines.lastId;
     if (result.clockSet)
         LogClockSet(w->settings.Server, result.figures);
-    if (result.usable) {
-        w->failedSinceAnswer = false;
+    if (result.usable || g_attemptLines.lastId == IDS_DOMAIN_TIME) {
+        w->failedSinceAnswer = result.usable ? false : w->failedSinceAnswer;
     } else if (!w->failedSinceAnswer) {
         LogSyncFailure(w->settings.Server);
         w->failedSinceAnswer = true;
     }
     const bool episode = last == IDS_NO_AGREEMENT || last == IDS_STEP_TOO_LARGE || last == IDS_DOMAIN_TIME;
-    if (episode && last != w->loggedEpisode)
-        LogSyncFailure(w->settings.Server);
+    if (episode && last != w->loggedEpisode) {
+        if (last == IDS_DOMAIN_TIME)
+            LogDomainTime(w->settings.Server);
+        else
+            LogSyncFailure(w->settings.Server);
+    }
     w->loggedEpisode = episode ? last : 0;
 }
 
@@ -123,13 +127,15 @@ void RunAttempt(Worker* w)
     w->running = false;
     if (!result.stopped) {
         for (int i = 0; i < result.deniedCount; ++i)
-            ScheduleDropAddress(&w->schedule, result.denied[i]);
+            ScheduleDropAddress(&w->schedule, result.denied[i], result.deniedCode[i]);
         ScheduleAttemptEnded(&w->schedule, result.outcome);
     }
     LeaveCriticalSection(&g_service.lock);
     if (result.stopped)
         return;
-    w->failures = result.usable ? 0 : w->failures + 1;
+    // Standing aside for a domain is neither a success nor a failure.
+    if (g_attemptLines.lastId != IDS_DOMAIN_TIME)
+        w->failures = result.usable ? 0 : w->failures + 1;
     const UINT last = g_attemptLines.lastId;
     const bool good = result.clockSet || last == IDS_TEST_COMPLETED;
     WriteAttemptStatus(started, result, good, w->failures, ReadSystemClock());
@@ -148,6 +154,15 @@ DWORD WINAPI WorkerThread(void*)
         const ULONGLONG now = GetTickCount64();
         if (woken == WAIT_OBJECT_0 + StopEvent)
             break;
+        if (woken == WAIT_FAILED) {
+            // Waiting again would only spin: the service stops and says why,
+            // and the service manager's recovery may start it again.
+            const DWORD error = GetLastError();
+            LogServiceFault(error);
+            g_service.status.dwWin32ExitCode = error ? error : ERROR_INVALID_HANDLE;
+            SetEvent(g_service.events[StopEvent]);
+            break;
+        }
         if (woken == WAIT_OBJECT_0 + SyncNowEvent) {
             RunAttempt(w); // the handler has counted it
             continue;
@@ -161,7 +176,9 @@ DWORD WINAPI WorkerThread(void*)
         } else if (woken == WAIT_OBJECT_0 + ResumeEvent) {
             ScheduleResumed(&w->schedule, now);
         } else if (woken == WAIT_TIMEOUT && ScheduleWait(&w->schedule, now) == 0) {
-            due = true;
+            // A user's attempt taken by the handler at this very moment is
+            // the one that runs: never two back to back.
+            due = !w->running;
             if (!w->sockets) {
                 ScheduleAttemptStarted(&w->schedule, now);
                 ScheduleAttemptEnded(&w->schedule, OutcomeFailed);
@@ -183,8 +200,12 @@ void WINAPI ClockServiceMain(DWORD, char**)
 {
     // Everything the control handler touches exists before it can be called.
     // Stop stays set for every wait that watches it; the requests are taken once.
-    for (int i = 0; i < EventCount; ++i)
+    DWORD failed = NO_ERROR;
+    for (int i = 0; i < EventCount; ++i) {
         g_service.events[i] = CreateEventA(nullptr, i == StopEvent, FALSE, nullptr);
+        if (!g_service.events[i] && failed == NO_ERROR)
+            failed = GetLastError() ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
+    }
     InitializeCriticalSection(&g_service.lock);
     Worker* w = &g_service.w;
     WSADATA data;
@@ -195,9 +216,10 @@ void WINAPI ClockServiceMain(DWORD, char**)
     g_service.statusHandle = RegisterServiceCtrlHandlerExA(CLOCK_SERVICE_NAME, ControlHandler, nullptr);
     if (!g_service.statusHandle)
         return;
-    g_service.worker = CreateThread(nullptr, 0, WorkerThread, nullptr, 0, nullptr);
+    g_service.worker = failed == NO_ERROR ? CreateThread(nullptr, 0, WorkerThread, nullptr, 0, nullptr) : nullptr;
     if (!g_service.worker) {
-        g_service.status.dwWin32ExitCode = GetLastError();
+        g_service.status.dwWin32ExitCode = failed != NO_ERROR ? failed : GetLastError();
+        LogServiceFault(g_service.status.dwWin32ExitCode);
         ReportState(SERVICE_STOPPED);
         return;
     }

@@ -81,9 +81,10 @@ void WriteAttemptStatus(ULONGLONG started, const ExchangeResult& attempt, bool g
     }
     if (good)
         SetQword(key, "LastGoodTime", started);
-    // The drift is learnt from offsets the service believed: a good attempt,
-    // or one that only measured for a domain member; not from a refused step.
-    if (attempt.chosen && (good || g_attemptLines.lastId == IDS_DOMAIN_TIME))
+    // The drift is learnt from offsets the service believed and this PC's
+    // own clock: a good attempt; not from a refused step, nor while the
+    // domain moves the clock between answers.
+    if (attempt.chosen && good && g_attemptLines.lastId != IDS_DOMAIN_TIME)
         RecordServiceDrift(key, started, attempt.offset, attempt.clockSet);
     RegSetValueExA(key, "Failures", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&failures), sizeof failures);
     SetQword(key, "LastAttemptTime", started);
@@ -103,6 +104,20 @@ void LogSyncFailure(const char* server)
 {
     const char* strings[] = {server, LastAttemptLine()};
     Report(EVENTLOG_WARNING_TYPE, MSG_SYNC_FAILED, strings, 2);
+}
+
+void LogDomainTime(const char* server)
+{
+    const char* strings[] = {server, LastAttemptLine()};
+    Report(EVENTLOG_INFORMATION_TYPE, MSG_DOMAIN_TIME, strings, 2);
+}
+
+void LogServiceFault(DWORD error)
+{
+    char code[16];
+    wsprintfA(code, "%lu", error);
+    const char* strings[] = {code};
+    Report(EVENTLOG_ERROR_TYPE, MSG_SERVICE_FAULT, strings, 1);
 }
 
 namespace {

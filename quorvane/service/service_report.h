@@ -17,6 +17,10 @@ void WriteAttemptStatus(ULONGLONG started, const ExchangeResult& result, bool go
 // a success).
 void LogClockSet(const char* server, const ReplyFigures& figures);
 void LogSyncFailure(const char* server);
+// Standing aside for the domain's time (logged once per episode).
+void LogDomainTime(const char* server);
+// The service cannot go on (a wait failed): why it stops.
+void LogServiceFault(DWORD error);
 // Whether the Windows Time service follows the domain hierarchy (Type NT5DS
 // or AllSync, the policy first): then this service never sets the clock.
 bool FollowsDomainTime();

@@ -65,18 +65,27 @@ void ScheduleStart(ServiceSchedule* schedule, uint64_t now, bool sync, uint32_t 
 void ScheduleSettingsChanged(ServiceSchedule* schedule, uint64_t now, bool sync, uint32_t intervalMinutes,
                              const char* server)
 {
-    schedule->sync = sync;
-    schedule->intervalMinutes = SaneInterval(intervalMinutes);
+    intervalMinutes = SaneInterval(intervalMinutes);
     if (strncmp(schedule->server, server, sizeof schedule->server - 1) != 0) {
+        schedule->sync = sync;
+        schedule->intervalMinutes = intervalMinutes;
         ForgetServer(schedule, server);
         schedule->nextMs = sync ? now + StartDelayMs : NoAttempt;
         return;
     }
-    // Before the first attempt the start's plan stands: the first attempt is
-    // not put off again each time the settings are read.
-    if (!schedule->attempted && sync && schedule->nextMs != NoAttempt)
+    // Anyone may ask for a re-read: the same settings keep a pending early
+    // attempt (after a resume, or with a new server) where it is.
+    if (sync == schedule->sync && intervalMinutes == schedule->intervalMinutes)
+        return;
+    const uint64_t pending = schedule->sync ? schedule->nextMs : NoAttempt;
+    schedule->sync = sync;
+    schedule->intervalMinutes = intervalMinutes;
+    // Before the first attempt the start's plan stands.
+    if (!schedule->attempted && sync && pending != NoAttempt)
         return;
     PlanNext(schedule, now);
+    if (sync && pending < schedule->nextMs)
+        schedule->nextMs = pending;
 }
 
 void ScheduleAttemptStarted(ServiceSchedule* schedule, uint64_t now)
@@ -130,27 +139,31 @@ bool ScheduleSyncNow(ServiceSchedule* schedule, uint64_t now, bool running)
     return true;
 }
 
-void ScheduleDropAddress(ServiceSchedule* schedule, const char* address)
+void ScheduleDropAddress(ServiceSchedule* schedule, const char* address, const char* code)
 {
     const int capacity = int(sizeof schedule->droppedAddresses / sizeof schedule->droppedAddresses[0]);
     if (ScheduleAddressDropped(schedule, address) || schedule->dropped >= capacity)
         return;
-    char* slot = schedule->droppedAddresses[schedule->dropped++];
+    char* slot = schedule->droppedAddresses[schedule->dropped];
     strncpy(slot, address, sizeof schedule->droppedAddresses[0] - 1);
     slot[sizeof schedule->droppedAddresses[0] - 1] = '\0';
+    char* kind = schedule->droppedCodes[schedule->dropped++];
+    strncpy(kind, code && strcmp(code, "RSTR") == 0 ? "RSTR" : "DENY", sizeof schedule->droppedCodes[0]);
 }
 
-bool ScheduleAddressDropped(const ServiceSchedule* schedule, const char* address)
+const char* ScheduleAddressDropped(const ServiceSchedule* schedule, const char* address)
 {
     for (int i = 0; i < schedule->dropped; ++i)
         if (strncmp(schedule->droppedAddresses[i], address, sizeof schedule->droppedAddresses[0] - 1) == 0)
-            return true;
-    return false;
+            return schedule->droppedCodes[i];
+    return nullptr;
 }
 
 void ScheduleResumed(ServiceSchedule* schedule, uint64_t now)
 {
     if (!schedule->sync || schedule->denied)
+        return;
+    if (schedule->attempted && now < schedule->lastStartMs + ResumeSpacingMs)
         return;
     uint64_t next = now + StartDelayMs;
     if (schedule->attempted && schedule->rateHoldMinutes)

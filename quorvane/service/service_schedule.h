@@ -10,6 +10,7 @@ constexpr uint64_t SyncNowSpacingMs = 60000; // "synchronise now" at most this o
 constexpr int SyncNowPerHour = 10;           // and at most this many in any hour
 constexpr uint64_t HourMs = 3600000;
 constexpr uint64_t MinuteMs = 60000;
+constexpr uint64_t ResumeSpacingMs = 15 * 60000; // a resume asks only if the last attempt is older
 
 // How an attempt ended, as far as the schedule cares.
 enum AttemptOutcome {
@@ -32,6 +33,7 @@ struct ServiceSchedule {
     uint64_t syncNowStarts[SyncNowPerHour]; // the user's attempts, oldest overwritten first
     int syncNowNext;
     char droppedAddresses[8][64]; // addresses of `server` that sent DENY or RSTR
+    char droppedCodes[8][5];      // and which of the two
     int dropped;
 };
 
@@ -39,9 +41,9 @@ struct ServiceSchedule {
 void ScheduleStart(ServiceSchedule* schedule, uint64_t now, bool sync, uint32_t intervalMinutes,
                    const char* server);
 // The settings were read again: a new server forgets the kiss codes and the
-// backoff and is asked 10 s later; otherwise the plan stands, with a changed
-// interval counted from the last attempt, so that re-reading the same
-// settings never postpones an attempt.
+// backoff and is asked 10 s later; the same settings change nothing; a
+// changed interval or Sync is counted from the last attempt, but never puts
+// a pending attempt off (Sync turned off cancels it).
 void ScheduleSettingsChanged(ServiceSchedule* schedule, uint64_t now, bool sync, uint32_t intervalMinutes,
                              const char* server);
 void ScheduleAttemptStarted(ServiceSchedule* schedule, uint64_t now);
@@ -53,9 +55,12 @@ void ScheduleAttemptEnded(ServiceSchedule* schedule, AttemptOutcome outcome);
 bool ScheduleSyncNow(ServiceSchedule* schedule, uint64_t now, bool running);
 // An address of the server sent DENY or RSTR: it is not asked again until
 // the service restarts or the server setting changes.
-void ScheduleDropAddress(ServiceSchedule* schedule, const char* address);
-bool ScheduleAddressDropped(const ServiceSchedule* schedule, const char* address);
-// The system resumed from sleep: an attempt 10 s later, as the codes allow.
+void ScheduleDropAddress(ServiceSchedule* schedule, const char* address, const char* code);
+// The code ("DENY" or "RSTR") of a dropped address, or null.
+const char* ScheduleAddressDropped(const ServiceSchedule* schedule, const char* address);
+// The system resumed from sleep: an attempt 10 s later, as the codes allow,
+// when the last one started more than 15 minutes ago (Modern Standby wakes a
+// PC many times an hour); otherwise the plan stands.
 void ScheduleResumed(ServiceSchedule* schedule, uint64_t now);
 // Milliseconds until the next scheduled attempt (0: due), or NoAttempt.
 uint64_t ScheduleWait(const ServiceSchedule* schedule, uint64_t now);

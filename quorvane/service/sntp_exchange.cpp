@@ -34,12 +34,15 @@ struct Peer {
     sockaddr_storage address;
     int addressLength;
     char numeric[64];
-    SOCKET socket;
+    SOCKET socket;    // only while it waits: closed with the verdict
     RequestLog log;
     int sends;
+    int delivered;    // requests the system took
+    int judged;       // genuine answers judged (each echoed one of its nonces)
     PeerState state;
     bool genuine;     // a reply echoed one of its nonces
     AnswerMeasure measure;
+    uint64_t counterAtArrival; // ReadMonotonicClock when its usable answer arrived
     char problem[24]; // why its answer is unusable, or the last datagram that was no answer
 };
 
@@ -49,6 +52,7 @@ struct Exchange {
     ExchangeOptions options;
     Peer peers[MaxServerAddresses];
     int count;
+    int nextReceive; // where the next receive pass starts: no address holds the budget
     WSAEVENT readable;
     ExchangeResult result;
 };
@@ -83,19 +87,26 @@ constexpr uint64_t BuildTicks()
     return uint64_t(daysFrom1970 + 134774) * 86400 * 10000000ull;
 }
 
-bool ClockBeforeBuild()
-{
-    return ReadSystemClock() < BuildTicks();
-}
-
 // A signed count of 100-ns units as seconds with three decimals, as the
-// round trip and the clock error are shown: "+0.300", "-3600.000", "0.012".
+// round trip and the clock error are shown: "+0.300", "-3600.000", "0.012";
+// without `sign` a negative count still shows its "-".
 void FormatSeconds(char (&out)[24], int64_t ticks, bool sign)
 {
     const uint64_t magnitude = uint64_t(ticks < 0 ? -ticks : ticks) / TicksPerMs;
     // At most a sign, 10 digits, the point and 3 digits.
-    wsprintfA(out, "%s%lu.%03lu", sign ? (ticks < 0 ? "-" : "+") : "", (unsigned long)(magnitude / 1000),
+    wsprintfA(out, "%s%lu.%03lu", ticks < 0 ? "-" : sign ? "+" : "", (unsigned long)(magnitude / 1000),
                (unsigned long)(magnitude % 1000));
+}
+
+// The verdict on an address is final: its socket goes at once, so that
+// nothing more is read from it and it can no longer take the receive budget.
+void Finish(Peer* peer, PeerState state)
+{
+    peer->state = state;
+    if (peer->socket != INVALID_SOCKET) {
+        closesocket(peer->socket);
+        peer->socket = INVALID_SOCKET;
+    }
 }
 
 bool AlreadyListed(const Exchange* x, const addrinfo* address)
@@ -156,76 +167,92 @@ void OpenSockets(Exchange* x)
     for (int i = 0; i < x->count; ++i) {
         Peer& peer = x->peers[i];
         peer.socket = INVALID_SOCKET;
-        if (x->options.schedule && ScheduleAddressDropped(x->options.schedule, peer.numeric)) {
+        const char* code = x->options.schedule ? ScheduleAddressDropped(x->options.schedule, peer.numeric) : nullptr;
+        if (code) {
             peer.state = PeerKiss;
-            lstrcpynA(peer.problem, "DENY", sizeof peer.problem);
+            lstrcpynA(peer.problem, code, sizeof peer.problem);
             continue;
         }
         const sockaddr* address = reinterpret_cast<const sockaddr*>(&peer.address);
         peer.socket = socket(address->sa_family, SOCK_DGRAM, IPPROTO_UDP);
-        if (peer.socket == INVALID_SOCKET || connect(peer.socket, address, peer.addressLength) != 0
+        // Non-blocking before anything else: a socket that a failed connect
+        // left bound must never block a read.
+        u_long nonBlocking = 1;
+        if (peer.socket == INVALID_SOCKET || ioctlsocket(peer.socket, FIONBIO, &nonBlocking) != 0
+            || connect(peer.socket, address, peer.addressLength) != 0
             || WSAEventSelect(peer.socket, x->readable, FD_READ) != 0)
-            peer.state = PeerUnreachable;
+            Finish(&peer, PeerUnreachable);
     }
 }
 
 void Send(Peer* peer)
 {
     ++peer->sends;
-    if (!TrySendNoncedRequest(peer->socket, reinterpret_cast<const sockaddr*>(&peer->address),
-                              peer->addressLength, &peer->log)) {
+    if (TrySendNoncedRequest(peer->socket, reinterpret_cast<const sockaddr*>(&peer->address), peer->addressLength,
+                             &peer->log)) {
+        ++peer->delivered;
+    } else {
         const int error = WSAGetLastError();
         if (error == WSAENETUNREACH || error == WSAEHOSTUNREACH || error == WSAEAFNOSUPPORT
             || error == WSAEADDRNOTAVAIL)
-            peer->state = PeerUnreachable;
+            Finish(peer, PeerUnreachable);
     }
 }
 
-// Takes the datagrams waiting on the peer's socket, up to the wake-up's share.
+// Takes the datagrams waiting on the peer's socket, up to the wake-up's
+// share, until its verdict is final.
 void TakeWaiting(Exchange* x, Peer* peer, int* taken)
 {
-    for (; *taken < DatagramsPerWake; ++*taken) {
+    while (*taken < DatagramsPerWake && peer->state == PeerWaiting) {
         uint8_t reply[NtpPacketSize];
         NtpTimestamp arrival;
         int error = 0;
-        switch (TakeDatagram(peer->socket, reinterpret_cast<const sockaddr*>(&peer->address), reply, &arrival,
-                             &error)) {
-        case DatagramNone:
-        case DatagramError: // a lasting error: the deadline ends the wait
-            return;
-        case DatagramDropped:
+        const DatagramKind datagram = TakeDatagram(peer->socket, reinterpret_cast<const sockaddr*>(&peer->address),
+                                                   reply, &arrival, &error);
+        const uint64_t counter = ReadMonotonicClock();
+        if (datagram == DatagramNone || datagram == DatagramError)
+            return; // nothing more now; a lasting error: the deadline ends the wait
+        ++*taken;
+        switch (datagram) {
+        default: // dropped
             continue;
         // Nobody proved these came from the server: they are noted, never
         // believed, and the address's genuine answer is still awaited.
         // A judged answer keeps its own reason.
         case DatagramWrongSize:
-            if (peer->state == PeerWaiting)
+            if (peer->judged == 0)
                 lstrcpynA(peer->problem, "48 bytes expected", sizeof peer->problem);
             continue;
         case DatagramIcmp:
-            if (peer->state == PeerWaiting)
+            if (peer->judged == 0)
                 lstrcpynA(peer->problem, "ICMP", sizeof peer->problem);
             continue;
         case DatagramReceived:
             break;
         }
-        if (peer->state != PeerWaiting)
-            continue; // judged already: later datagrams change nothing
         const AnswerKind kind = JudgeAnswer(reply, arrival, &peer->log, DWORD(x->settings->MaxDelay),
                                             x->settings->TimeShift, &peer->measure);
         if (kind == AnswerIgnored)
             continue;
         peer->genuine = true;
+        ++peer->judged;
         if (kind == AnswerUsable) {
-            peer->state = PeerUsable;
-            continue;
+            peer->counterAtArrival = counter;
+            Finish(peer, PeerUsable);
+            return;
         }
-        peer->state = kind == AnswerUnusable ? PeerUnusable : PeerKiss;
         lstrcpynA(peer->problem, peer->measure.why, sizeof peer->problem);
+        // A slow answer leaves the address waiting while another answer may
+        // still come (the resend, or the answer to it): that one may be fast.
+        if (kind == AnswerSlow && (peer->sends < SendsPerAddress || peer->judged < peer->delivered))
+            continue;
+        Finish(peer, kind == AnswerUnusable || kind == AnswerSlow ? PeerUnusable : PeerKiss);
         if (kind == AnswerKissRate)
             x->result.outcome = OutcomeRate;
-        if (kind == AnswerKissDeny && x->result.deniedCount < MaxServerAddresses)
+        if (kind == AnswerKissDeny && x->result.deniedCount < MaxServerAddresses) {
+            lstrcpynA(x->result.deniedCode[x->result.deniedCount], peer->measure.why, sizeof x->result.deniedCode[0]);
             lstrcpynA(x->result.denied[x->result.deniedCount++], peer->numeric, sizeof x->result.denied[0]);
+        }
     }
 }
 
@@ -262,13 +289,22 @@ Step AskAddresses(Exchange* x)
         const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, DWORD(until - now));
         if (woken == WAIT_OBJECT_0)
             return StepStopped;
+        if (woken == WAIT_FAILED)
+            break; // as at the deadline, rather than spin until it
         if (woken != WAIT_OBJECT_0 + 1)
             continue;
         WSAResetEvent(x->readable);
+        // Only the sockets of waiting addresses, all registered with the
+        // event, are read; each pass starts after the address where the
+        // last one stopped.
         int taken = 0;
-        for (int i = 0; i < x->count && taken < DatagramsPerWake; ++i)
-            if (x->peers[i].socket != INVALID_SOCKET)
-                TakeWaiting(x, &x->peers[i], &taken);
+        for (int n = 0; n < x->count && taken < DatagramsPerWake; ++n) {
+            const int i = (x->nextReceive + n) % x->count;
+            if (x->peers[i].state != PeerWaiting || x->peers[i].socket == INVALID_SOCKET)
+                continue;
+            TakeWaiting(x, &x->peers[i], &taken);
+            x->nextReceive = (i + 1) % x->count;
+        }
         if (taken >= DatagramsPerWake)
             WSASetEvent(x->readable); // more may wait: look again after the checks
     }
@@ -284,7 +320,7 @@ void ShowAddressLine(const Peer& peer, bool falseticker)
             AddStatusLine(IDS_ADDRESS_FALSETICKER, peer.numeric);
             return;
         }
-        FormatSeconds(delay, peer.measure.delay, false);
+        FormatSeconds(delay, peer.measure.delay, false); // "-0.001" for one just below 0
         FormatSeconds(offset, peer.measure.offset, true);
         AddStatusLine(IDS_ADDRESS_ANSWER, peer.numeric, delay, offset);
         return;
@@ -304,17 +340,41 @@ void ShowAddressLine(const Peer& peer, bool falseticker)
     }
 }
 
-// Sets the clock to this clock's reading plus `offset`, read immediately
-// before SetSystemTime.
-bool SetClockBy(int64_t offset)
+// Sets the clock to a UTC FILETIME count.
+bool SetClockTo(uint64_t target)
 {
     if (!EnableSystemTimePrivilege())
         return false;
     // Half a millisecond: SYSTEMTIME holds whole milliseconds.
-    const uint64_t target = ReadSystemClock() + uint64_t(offset) + 5000;
     SYSTEMTIME utc;
-    FileTimeToUtcCalendar(target, &utc);
+    FileTimeToUtcCalendar(target + 5000, &utc);
     return SetSystemClock(&utc) != 0;
+}
+
+// The answer's time carried forward to now by the monotonic counter. If
+// someone else (Windows Time, a user) set the clock since the answer came,
+// the offset no longer applies: adding it would step the clock twice.
+bool SetClockFromAnswer(Exchange* x, const Peer& chosen)
+{
+    uint64_t target;
+    if (!CarryForward(chosen.measure.arrival, chosen.counterAtArrival, chosen.measure.offset, ReadSystemClock(),
+                      ReadMonotonicClock(), &target)) {
+        AddStatusLine(IDS_CLOCK_MOVED);
+        x->result.outcome = OutcomeFailed; // asked again a minute later
+        return false;
+    }
+    x->result.clockSet = SetClockTo(target);
+    AddStatusLine(x->result.clockSet ? IDS_SYNC_SUCCEEDED : IDS_SYNC_FAILED);
+    return true;
+}
+
+// Whether a request went out to any address at all.
+bool AnyAddressAsked(const Exchange* x)
+{
+    for (int i = 0; i < x->count; ++i)
+        if (x->peers[i].delivered > 0)
+            return true;
+    return false;
 }
 
 // The per-address lines, the agreement, and the clock setting.
@@ -332,7 +392,7 @@ void Conclude(Exchange* x)
             index[usable++] = i;
         }
     }
-    const Selection selection = SelectAnswer(answers, usable, ClockBeforeBuild());
+    const Selection selection = SelectAnswer(answers, usable, ClockFacts{ReadSystemClock(), BuildTicks()});
     for (int i = 0, u = 0; i < x->count; ++i) {
         const bool isUsable = x->peers[i].state == PeerUsable;
         const bool falseticker = isUsable && selection.truechimers > 0 && !selection.truechimer[u];
@@ -342,7 +402,8 @@ void Conclude(Exchange* x)
     x->result.usable = usable > 0;
     if (usable == 0) {
         // Nothing at all came back: most likely UDP port 123 is blocked.
-        AddStatusLine(genuine ? IDS_NO_VALID_REPLY : IDS_NO_ADDRESS_ANSWERED);
+        // Where nothing could even be sent, the firewall is not the reason.
+        AddStatusLine(genuine || !AnyAddressAsked(x) ? IDS_NO_VALID_REPLY : IDS_NO_ADDRESS_ANSWERED);
         return;
     }
     if (x->result.outcome != OutcomeRate)
@@ -365,10 +426,8 @@ void Conclude(Exchange* x)
         AddStatusLine(IDS_STEP_TOO_LARGE, seconds);
         return;
     }
-    if (x->options.standAside) {
-        AddStatusLine(IDS_DOMAIN_TIME);
-        return;
-    }
+    if (x->options.standAside)
+        return; // the caller ends it standing aside
     SYSTEMTIME obtained;
     FileTimeToUtcCalendar(chosen.measure.arrival + uint64_t(offset), &obtained);
     AddStatusLine(IDS_TIME_OBTAINED, int(obtained.wYear), int(obtained.wMonth), int(obtained.wDay),
@@ -378,8 +437,7 @@ void Conclude(Exchange* x)
         AddStatusLine(IDS_TEST_COMPLETED); // too small to correct
         return;
     }
-    x->result.clockSet = SetClockBy(offset);
-    AddStatusLine(x->result.clockSet ? IDS_SYNC_SUCCEEDED : IDS_SYNC_FAILED);
+    SetClockFromAnswer(x, chosen);
 }
 
 // Every address that is asked at all sent DENY or RSTR, now or before.
@@ -422,6 +480,10 @@ ExchangeResult RunSntpExchange(const MachineSettings& settings, HANDLE stop, con
             x.result.outcome = OutcomeDeny;
     }
     x.result.stopped = step == StepStopped;
+    // A domain member's attempt always ends standing aside, whatever the
+    // servers did: the domain keeps this clock, not the servers.
+    if (options.standAside && !x.result.stopped)
+        AddStatusLine(IDS_DOMAIN_TIME);
     for (int i = 0; i < x.count; ++i)
         if (x.peers[i].socket != INVALID_SOCKET)
             closesocket(x.peers[i].socket);

@@ -21,6 +21,7 @@ struct ExchangeResult {
     ReplyFigures figures;
     // Addresses that sent DENY or RSTR in this attempt.
     char denied[MaxServerAddresses][64];
+    char deniedCode[MaxServerAddresses][5]; // "DENY" or "RSTR"
     int deniedCount;
 };
 

@@ -10,6 +10,9 @@
 // The current UTC time in 100-ns units since 1601-01-01 (a FILETIME), as
 // finely as the system can read it.
 uint64_t ReadSystemClock();
+// A count of 100-ns units that nobody can set (QueryPerformanceCounter),
+// from an arbitrary origin: it tells whether the system clock was moved.
+uint64_t ReadMonotonicClock();
 // The local calendar time of a UTC FILETIME count, by the time zone's rules.
 bool UtcToLocalTime(uint64_t utcTicks, SYSTEMTIME* local);
 // Reads the current local time (GetLocalTime).

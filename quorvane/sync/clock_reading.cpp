@@ -28,6 +28,15 @@ uint64_t ReadSystemClock()
     return (uint64_t(now.dwHighDateTime) << 32) | now.dwLowDateTime;
 }
 
+uint64_t ReadMonotonicClock()
+{
+    LARGE_INTEGER count, frequency;
+    if (!QueryPerformanceCounter(&count) || !QueryPerformanceFrequency(&frequency) || frequency.QuadPart <= 0)
+        return GetTickCount64() * 10000;
+    const uint64_t ticks = uint64_t(count.QuadPart), perSecond = uint64_t(frequency.QuadPart);
+    return ticks / perSecond * 10000000 + ticks % perSecond * 10000000 / perSecond;
+}
+
 bool UtcToLocalTime(uint64_t utcTicks, SYSTEMTIME* local)
 {
     FILETIME utc, localTime;

@@ -11,6 +11,8 @@ constexpr uint32_t NtpEpochOffset = 2208988800u;
 // A FILETIME counts 100-ns units from 1601-01-01; 1601 to 1900 is 299 years.
 constexpr uint64_t FileTimeTicksPerSecond = 10000000u;
 constexpr uint64_t FileTimeToNtpSeconds = 9435484800u;
+// NTP era 1 begins at 2036-02-07 06:28:16 UTC: this FILETIME count.
+constexpr uint64_t Era1Start = (FileTimeToNtpSeconds + (1ull << 32)) * FileTimeTicksPerSecond;
 
 // A time or a time difference in NTP's 64-bit fixed-point format: `seconds`
 // is the high word, `fraction` the low word in units of 2^-32 s. `carry`

@@ -88,6 +88,11 @@ NtpTimestamp RoundTripDelay(const NtpTimestamp& t1, const NtpTimestamp& t2, cons
     return delay;
 }
 
+// 2030-01-01 00:00 UTC. While the PC's clock reads earlier, a server time in
+// era 1 (2036 on) is far more likely an era-0 time near 1900 than the
+// future: the tray's own attempt refuses it.
+const uint64_t Before2030 = 135379296000000000ull;
+
 // Half a millisecond: SYSTEMTIME holds whole milliseconds, and rounding to the
 // nearest one halves the error that truncation would leave.
 const uint32_t HalfMillisecond = 2147484;
@@ -209,7 +214,7 @@ ReplyVerdict ProcessReply(const uint8_t reply[NtpPacketSize], const NtpTimestamp
         request->Mode = Test; // too small to correct
 
     SYSTEMTIME utc;
-    if (!target.toUtcSystemTime(&utc)) {
+    if (!target.toUtcSystemTime(&utc) || (t4.toFileTime() < Before2030 && target.toFileTime() >= Era1Start)) {
         AddStatusLine(IDS_SYNC_FAILED);
         return ReplyNotUsed;
     }
@@ -265,7 +270,7 @@ AnswerKind JudgeAnswer(const uint8_t reply[NtpPacketSize], const NtpTimestamp& a
     // whole exchange took; no clock reading explains that.
     if (delay < -2 * TicksPerMs || delay >= 1000 * TicksPerMs || delay > int64_t(maxDelayMs) * TicksPerMs) {
         DescribeReason(measure->why, "delay", delay / TicksPerMs, " ms");
-        return AnswerUnusable;
+        return delay < 0 ? AnswerUnusable : AnswerSlow;
     }
     // Each difference is exact within 68 years; their halves add up without overflow.
     measure->offset = DifferenceTicks(t2, t1) / 2 + DifferenceTicks(t3, arrival) / 2

@@ -57,6 +57,7 @@ enum AnswerKind {
     AnswerIgnored,  // no answer to a request of this attempt (unknown or repeated nonce)
     AnswerUsable,   // offset and delay measured
     AnswerUnusable, // an answer that must not be used; `why` says why
+    AnswerSlow,     // refused only for its round trip (over MaxDelay or 1 s); `why` says so
     AnswerKissRate, // RATE
     AnswerKissDeny, // DENY or RSTR
 };

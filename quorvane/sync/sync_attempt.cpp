@@ -286,8 +286,8 @@ void ShowServiceLines()
         HeapFree(GetProcessHeap(), 0, lines);
 }
 
-// The service's attempt shows once its LastAttemptTime has changed; 20 s
-// without a change count as no valid reply.
+// The service's attempt shows once its LastAttemptTime has changed;
+// SERVICE_WAIT_MS without a change count as no valid reply.
 void OnServicePoll()
 {
     if (ReadServiceStatusTime("LastAttemptTime") != g_attempt.serviceAttempt) {

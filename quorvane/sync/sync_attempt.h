@@ -19,7 +19,9 @@
 #define IDT_RETRY 1
 #define IDT_SERVICE_POLL 2
 #define SERVICE_POLL_MS 250
-#define SERVICE_WAIT_MS 20000
+// As long as the service's attempt may take: a name lookup of up to 30 s,
+// then 6 s of asking.
+#define SERVICE_WAIT_MS 40000
 // The clock service starts no attempt within this time (FILETIME units, one
 // minute) of the last one's start.
 #define SERVICE_SPACING (60ull * 10000000)

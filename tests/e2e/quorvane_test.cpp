@@ -1050,6 +1050,14 @@ TEST_F(ServiceAgreement, DISABLED_BelievesOnlyAgreeingAddressesAndStepsWithinThe
     EXPECT_GE(Qword("LastGoodTime"), started);
     const ULONGLONG synced = Qword("LastSyncTime");
 
+    // An address this PC cannot send to (IPv6 without a route) beside one
+    // that answers: its own line, the clock set from the other, and the
+    // attempts after it still run.
+    Ask("mixed.test");
+    EXPECT_EQ(LastResult(), 12309u);
+    EXPECT_TRUE(HasLine("2001:db8::1: このPCからは送れない種類のアドレスです。"));
+    EXPECT_EQ(Requests("127.0.0.11"), 1);
+
     // One at +0.3 s against one at +100 s: no majority, no setting.
     Ask("split.test");
     EXPECT_EQ(LastResult(), 12324u);
@@ -1084,10 +1092,18 @@ TEST_F(ServiceAgreement, DISABLED_BelievesOnlyAgreeingAddressesAndStepsWithinThe
     EXPECT_GT(Qword("LastSyncTime"), synced);
 
     // A domain member's clock follows its domain controller: measured, shown,
-    // never set.
+    // never set; whatever the servers do, the attempt ends standing aside
+    // and counts as no failure.
     const char* w32time = "SYSTEM\\CurrentControlSet\\Services\\W32Time\\Parameters";
     ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, w32time, "Type", REG_SZ, "NT5DS", 6), ERROR_SUCCESS);
     const ULONGLONG beforeDomain = Qword("LastSyncTime");
+    RegGetValueA(HKEY_LOCAL_MACHINE, StatusKey, "Failures", RRF_RT_REG_DWORD, nullptr, &failures, &size);
+    const DWORD failuresBefore = failures;
+    Ask("silent.test");
+    EXPECT_EQ(LastResult(), 12327u);
+    EXPECT_TRUE(HasLine("どのサーバからも応答がありません。ファイアウォールなどで UDP ポート 123 が遮断されていないか確認してください。"));
+    RegGetValueA(HKEY_LOCAL_MACHINE, StatusKey, "Failures", RRF_RT_REG_DWORD, nullptr, &failures, &size);
+    EXPECT_EQ(failures, failuresBefore);
     Ask("agree.test");
     RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, w32time, "Type");
     EXPECT_EQ(LastResult(), 12327u);

@@ -37,8 +37,10 @@ TEST(ServiceSchedule, AttemptsBackOffHonourKissCodesAndAnswerTheTwoControls)
         {"the same settings again change nothing", 15 * S + 17 * M, Step::Settings, 5, "a", 10 * S + 22 * M},
         {"now, 59 s after the last start: no", 9 * S + 18 * M, Step::SyncNow, 0, "a", 10 * S + 22 * M},
         {"now, 60 s after it: yes", 10 * S + 18 * M, Step::SyncNow, 1, "a", 10 * S + 22 * M},
-        {"a longer interval counts from the last start", 30 * S + 18 * M, Step::Settings, 10, "a", 10 * S + 27 * M},
-        {"resume: 10 s later", 40 * S + 18 * M, Step::Resume, 0, "a", 50 * S + 18 * M},
+        {"a longer interval never puts a pending attempt off", 30 * S + 18 * M, Step::Settings, 10, "a",
+         10 * S + 22 * M},
+        {"a resume 90 s after the last start: the plan stands", 40 * S + 18 * M, Step::Resume, 0, "a",
+         10 * S + 22 * M},
         {"RATE: twice the interval", 50 * S + 18 * M, Step::End, OutcomeRate, "a", 50 * S + 38 * M},
         {"now does not bypass RATE", 10 * S + 19 * M, Step::SyncNow, 0, "a", 50 * S + 38 * M},
         {"RATE again: twice that", 50 * S + 38 * M, Step::End, OutcomeRate, "a", 50 * S + 78 * M},
@@ -51,6 +53,10 @@ TEST(ServiceSchedule, AttemptsBackOffHonourKissCodesAndAnswerTheTwoControls)
         {"its answer: every interval", 10 * S + 93 * M, Step::End, OutcomeAnswered, "b", 10 * S + 103 * M},
         {"Sync off: nothing scheduled", 95 * M, Step::Settings, 0, "b", NoAttempt},
         {"interval 0 counts as 30", 96 * M, Step::Settings, -1, "b", 10 * S + 123 * M},
+        {"a resume over 15 minutes after the last start: 10 s later", 11 * S + 108 * M, Step::Resume, 0, "b",
+         21 * S + 108 * M},
+        {"the same settings keep the resume's attempt", 12 * S + 108 * M, Step::Settings, 30, "b", 21 * S + 108 * M},
+        {"a longer interval does not put it off", 13 * S + 108 * M, Step::Settings, 60, "b", 21 * S + 108 * M},
     };
     ServiceSchedule schedule;
     ScheduleStart(&schedule, T0, true, 5, "a");
@@ -97,9 +103,10 @@ TEST(ServiceSchedule, AttemptsBackOffHonourKissCodesAndAnswerTheTwoControls)
     EXPECT_TRUE(ScheduleSyncNow(&schedule, T0 + 60 * M, false)) << "an hour after the first";
 
     // DENY from one address drops that address only, until the server changes.
-    ScheduleDropAddress(&schedule, "127.0.0.2");
-    ScheduleDropAddress(&schedule, "127.0.0.2");
-    EXPECT_TRUE(ScheduleAddressDropped(&schedule, "127.0.0.2"));
+    ScheduleDropAddress(&schedule, "127.0.0.2", "RSTR");
+    ScheduleDropAddress(&schedule, "127.0.0.2", "DENY");
+    ASSERT_TRUE(ScheduleAddressDropped(&schedule, "127.0.0.2"));
+    EXPECT_STREQ(ScheduleAddressDropped(&schedule, "127.0.0.2"), "RSTR"); // as it was said first
     EXPECT_FALSE(ScheduleAddressDropped(&schedule, "127.0.0.3"));
     EXPECT_EQ(schedule.dropped, 1);
     ScheduleSettingsChanged(&schedule, T0 + 70 * M, true, 30, "a");
@@ -118,45 +125,73 @@ TEST(ServiceSchedule, AttemptsBackOffHonourKissCodesAndAnswerTheTwoControls)
 TEST(AnswerSelection, BelievesOnlyAMajorityThatAgreesAndStepsFarOnlyOnTwoAddresses)
 {
     const int64_t Ms = 10000, Sec = 10000000;
+    const uint64_t Build = 134116992000000000ull; // 2026-01-01
+    const ClockFacts after = {Build + 86400ull * Sec, Build}, before = {Build - 1800ull * Sec, Build};
+    // An era-0 time near 1900 read in era 1: just past 2036-02-07.
+    const int64_t toEra1 = int64_t(Era1Start - before.clock) + Sec;
     const struct {
         const char* what;
         std::vector<UsableAnswer> answers; // offset, delay
-        bool beforeBuild;
+        ClockFacts facts;
         SelectionOutcome outcome;
         int truechimers, chosen;
         std::vector<bool> truechimer;
     } cases[] = {
-        {"none", {}, false, SelectionNone, 0, -1, {}},
-        {"one", {{300 * Ms, 4 * Ms}}, false, SelectionChosen, 1, 0, {true}},
-        {"three agree: the smallest delay", {{300 * Ms, 4 * Ms}, {310 * Ms, 2 * Ms}, {290 * Ms, 3 * Ms}}, false,
+        {"none", {}, after, SelectionNone, 0, -1, {}},
+        {"one", {{300 * Ms, 4 * Ms}}, after, SelectionChosen, 1, 0, {true}},
+        {"three agree: the smallest delay", {{300 * Ms, 4 * Ms}, {310 * Ms, 2 * Ms}, {290 * Ms, 3 * Ms}}, after,
          SelectionChosen, 3, 1, {true, true, true}},
-        {"two agree, one 100 s off", {{300 * Ms, 4 * Ms}, {100 * Sec, 1 * Ms}, {305 * Ms, 3 * Ms}}, false,
+        {"two agree, one 100 s off", {{300 * Ms, 4 * Ms}, {100 * Sec, 1 * Ms}, {305 * Ms, 3 * Ms}}, after,
          SelectionChosen, 2, 2, {true, false, true}},
-        {"one against one", {{300 * Ms, 4 * Ms}, {100 * Sec, 4 * Ms}}, false, SelectionNoAgreement, 0, -1,
+        {"one against one", {{300 * Ms, 4 * Ms}, {100 * Sec, 4 * Ms}}, after, SelectionNoAgreement, 0, -1,
          {false, false}},
-        {"two pairs", {{0, 0}, {0, 0}, {10 * Sec, 0}, {10 * Sec, 0}}, false, SelectionNoAgreement, 0, -1,
+        {"two pairs", {{0, 0}, {0, 0}, {10 * Sec, 0}, {10 * Sec, 0}}, after, SelectionNoAgreement, 0, -1,
          {false, false, false, false}},
-        {"intervals that touch agree", {{0, 0}, {50 * Ms, 0}}, false, SelectionChosen, 2, 0, {true, true}},
-        {"a hair apart they do not", {{0, 0}, {50 * Ms + 1, 0}}, false, SelectionNoAgreement, 0, -1, {false, false}},
-        {"a wide delay widens the interval", {{0, 0}, {150 * Ms, 200 * Ms}}, false, SelectionChosen, 2, 0,
+        {"intervals that touch agree", {{0, 0}, {50 * Ms, 0}}, after, SelectionChosen, 2, 0, {true, true}},
+        {"a hair apart they do not", {{0, 0}, {50 * Ms + 1, 0}}, after, SelectionNoAgreement, 0, -1, {false, false}},
+        {"a wide delay widens the interval", {{0, 0}, {150 * Ms, 200 * Ms}}, after, SelectionChosen, 2, 0,
          {true, true}},
-        {"a delay tie: the first", {{300 * Ms, 3 * Ms}, {301 * Ms, 3 * Ms}}, false, SelectionChosen, 2, 0,
+        {"a delay tie: the first", {{300 * Ms, 3 * Ms}, {301 * Ms, 3 * Ms}}, after, SelectionChosen, 2, 0,
          {true, true}},
-        {"one source 3600 s ahead", {{3600 * Sec, 3 * Ms}}, false, SelectionStepTooLarge, 1, 0, {true}},
-        {"one source 3600 s behind", {{-3600 * Sec, 3 * Ms}}, false, SelectionStepTooLarge, 1, 0, {true}},
-        {"two agree on 3600 s", {{3600 * Sec, 3 * Ms}, {3600 * Sec + 5 * Ms, 2 * Ms}}, false, SelectionChosen, 2, 1,
+        {"-2 ms counts as 0: no better than an honest 0", {{301 * Ms, 0}, {300 * Ms, -2 * Ms}, {299 * Ms, 1 * Ms}},
+         after, SelectionChosen, 3, 0, {true, true, true}},
+        {"-2 ms does not narrow the interval", {{0, 0}, {50 * Ms, -2 * Ms}}, after, SelectionChosen, 2, 0,
          {true, true}},
-        {"a clock before the build date", {{3600 * Sec, 3 * Ms}}, true, SelectionChosen, 1, 0, {true}},
-        {"1000 s is not yet too far", {{1000 * Sec, 3 * Ms}}, false, SelectionChosen, 1, 0, {true}},
+        {"one source 3600 s ahead", {{3600 * Sec, 3 * Ms}}, after, SelectionStepTooLarge, 1, 0, {true}},
+        {"one source 3600 s behind", {{-3600 * Sec, 3 * Ms}}, after, SelectionStepTooLarge, 1, 0, {true}},
+        {"two agree on 3600 s", {{3600 * Sec, 3 * Ms}, {3600 * Sec + 5 * Ms, 2 * Ms}}, after, SelectionChosen, 2, 1,
+         {true, true}},
+        {"a clock before the build, forward past it", {{3600 * Sec, 3 * Ms}}, before, SelectionChosen, 1, 0, {true}},
+        {"a clock before the build, forward but not up to it", {{1200 * Sec, 3 * Ms}}, before,
+         SelectionStepTooLarge, 1, 0, {true}},
+        {"a clock before the build, backward", {{-3600 * Sec, 3 * Ms}}, before, SelectionStepTooLarge, 1, 0,
+         {true}},
+        {"a clock before the build, one source into era 1", {{toEra1, 3 * Ms}}, before, SelectionStepTooLarge, 1, 0,
+         {true}},
+        {"two sources into era 1", {{toEra1, 3 * Ms}, {toEra1, 2 * Ms}}, before, SelectionChosen, 2, 1,
+         {true, true}},
+        {"1000 s is not yet too far", {{1000 * Sec, 3 * Ms}}, after, SelectionChosen, 1, 0, {true}},
     };
     for (const auto& c : cases) {
-        const Selection s = SelectAnswer(c.answers.data(), int(c.answers.size()), c.beforeBuild);
+        const Selection s = SelectAnswer(c.answers.data(), int(c.answers.size()), c.facts);
         EXPECT_EQ(s.outcome, c.outcome) << c.what;
         EXPECT_EQ(s.truechimers, c.truechimers) << c.what;
         EXPECT_EQ(s.chosen, c.chosen) << c.what;
         for (size_t i = 0; i < c.truechimer.size(); ++i)
             EXPECT_EQ(s.truechimer[i], c.truechimer[i]) << c.what << " #" << i;
     }
+
+    // The time set is the server's carried forward by the counter; a clock
+    // that moved against the counter by more than 100 ms is not set.
+    const uint64_t arrival = after.clock, counter = 5000 * Sec;
+    uint64_t target = 0;
+    ASSERT_TRUE(CarryForward(arrival, counter, 300 * Ms, arrival + 2 * Sec, counter + 2 * Sec, &target));
+    EXPECT_EQ(target, arrival + 300 * Ms + 2 * Sec);
+    ASSERT_TRUE(CarryForward(arrival, counter, 300 * Ms, arrival + 2 * Sec + 100 * Ms, counter + 2 * Sec, &target));
+    EXPECT_EQ(target, arrival + 300 * Ms + 2 * Sec); // the counter's time, not the clock's
+    EXPECT_FALSE(CarryForward(arrival, counter, 300 * Ms, arrival + 2 * Sec + 101 * Ms, counter + 2 * Sec, &target));
+    EXPECT_FALSE(CarryForward(arrival, counter, 300 * Ms, arrival + 3600 * Sec, counter + 2 * Sec, &target));
+    EXPECT_FALSE(CarryForward(arrival, counter, 300 * Ms, arrival - 3600 * Sec, counter + 2 * Sec, &target));
 }
 
 TEST(MachineArguments, CarryAnyServerNameAsHexAndAcceptOnlyWhatTheDialogsAccept)

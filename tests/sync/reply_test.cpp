@@ -215,7 +215,7 @@ TEST_F(ProcessReplyTest, TheServiceJudgesEachAnswerAloneInEitherEraAndRefusesANe
          5000, -1 * Ms, ""},
         {"a round trip of -3 ms is a lie", 0x24, 2, At(T, 0), At(T, 0), At(T, 5), At(T, 2), 0, AnswerUnusable, 0, 0,
          "delay -3 ms"},
-        {"above MaxDelay", 0x24, 2, At(T, 0), At(T, 0), At(T, 0), At(T, 151), 0, AnswerUnusable, 0, 0,
+        {"above MaxDelay", 0x24, 2, At(T, 0), At(T, 0), At(T, 0), At(T, 151), 0, AnswerSlow, 0, 0,
          "delay 150 ms"},
         {"LI 3", 0xE4, 2, At(T, 0), At(T, 0), At(T, 0), At(T, 1), 0, AnswerUnusable, 0, 0, "LI 3"},
         {"stratum 16", 0x24, 16, At(T, 0), At(T, 0), At(T, 0), At(T, 1), 0, AnswerUnusable, 0, 0, "Stratum 16"},
@@ -313,6 +313,16 @@ TEST_F(ProcessReplyTest, FailuresToSetTheClockKeepWaiting)
     EXPECT_FALSE(Run(ancient, test, Clock(At(T, 250), At(T, 375))));
     EXPECT_EQ(Lines(), (std::vector<std::string>{Header, "往復遅延 0.250秒", "時刻誤差 1858141752.125秒",
                                                  "時刻合わせに失敗しました。"}));
+
+    // While the PC reads a time before 2030, a time in era 1 (2036 on; an
+    // era-0 time near 1900 read the other way) fails the same way.
+    g_seams = HostSeams();
+    SyncRequest sync = Request(Synchronise);
+    Reply era1(0x24, At(T, 0), At(1000, 0), At(1000, 0));
+    EXPECT_FALSE(Run(era1, sync, Clock(At(T, 250), At(T, 375))));
+    ASSERT_EQ(Lines().size(), 4u);
+    EXPECT_EQ(Lines().back(), "時刻合わせに失敗しました。");
+    EXPECT_TRUE(g_seams.clockSettings.empty());
 }
 
 TEST_F(ProcessReplyTest, OnlyAnEchoOfThisAttemptsNonceFromASynchronisedServerIsUsed)
