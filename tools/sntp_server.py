@@ -7,8 +7,10 @@
 Answers every 48-byte request with the current time plus OFFSET seconds,
 echoing the request's transmit timestamp as the originate timestamp. With
 --serve it serves several addresses at once, each with its own offset and
-manner: "answer" (the default), "silent" (never answers) or "short-first"
-(a 10-byte datagram from the same address and port, then the answer).
+manner: "answer" (the default), "silent" (never answers), "short-first"
+(a 10-byte datagram from the same address and port, then the answer) or
+"slow-first" (its first answer claims a round trip 0.7 s longer than the
+real one: the server says it received the request 0.7 s after it answered).
 --log appends the address of every request received, one per line.
 """
 import argparse
@@ -20,7 +22,7 @@ import sys
 import time
 
 NTP_EPOCH_OFFSET = 2208988800
-MANNERS = ("answer", "silent", "short-first")
+MANNERS = ("answer", "silent", "short-first", "slow-first")
 
 
 def timestamp(t):
@@ -63,6 +65,7 @@ def main():
     for address, offset, manner in served:
         sockets[open_socket(address, args.port)] = (address, offset, manner)
         print(f"sntp_server: {address}:{args.port}, offset {offset} s, {manner}", flush=True)
+    answered_slowly = set()
     end = time.monotonic() + args.seconds if args.seconds else None
     while end is None or time.monotonic() < end:
         ready, _, _ = select.select(list(sockets), [], [], 0.5)
@@ -79,7 +82,11 @@ def main():
             if manner == "short-first":
                 server.sendto(b"\x1c" * 10, sender)
             now = timestamp(time.time() + offset)
-            reply = bytes([0x1C, 1, 0, 0xEC]) + bytes(8) + b"LOCL" + now + request[40:48] + now + now
+            received = now
+            if manner == "slow-first" and address not in answered_slowly:
+                answered_slowly.add(address)
+                received = timestamp(time.time() + offset + 0.7)
+            reply = bytes([0x1C, 1, 0, 0xEC]) + bytes(8) + b"LOCL" + now + request[40:48] + received + now
             server.sendto(reply, sender)
 
 

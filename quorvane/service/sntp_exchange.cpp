@@ -298,8 +298,9 @@ Step AskAddresses(Exchange* x)
         // event, are read; each pass starts after the address where the
         // last one stopped.
         int taken = 0;
+        const int first = x->nextReceive;
         for (int n = 0; n < x->count && taken < DatagramsPerWake; ++n) {
-            const int i = (x->nextReceive + n) % x->count;
+            const int i = (first + n) % x->count;
             if (x->peers[i].state != PeerWaiting || x->peers[i].socket == INVALID_SOCKET)
                 continue;
             TakeWaiting(x, &x->peers[i], &taken);

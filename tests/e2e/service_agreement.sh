@@ -30,10 +30,10 @@ mount --bind "$work/hosts" /etc/hosts
 python3 "$here/tools/sntp_server.py" --log "$work/requests.log" \
   --serve 127.0.0.2=0.3 --serve 127.0.0.3=0.3 --serve 127.0.0.4=100 \
   --serve 127.0.0.5=0.3 --serve 127.0.0.6=100 --serve 127.0.0.7=3600 \
-  --serve 127.0.0.8=0:silent --serve 127.0.0.9=0:silent --serve 127.0.0.10=0.3:short-first --serve 127.0.0.11=0.3 \
+  --serve 127.0.0.8=0:silent --serve 127.0.0.9=0:silent --serve 127.0.0.10=0.3:short-first --serve 127.0.0.11=0.3 --serve 127.0.0.12=0.3:slow-first \
   >"$work/server.out" 2>&1 &
 server=$!
 trap 'kill $server 2>/dev/null; umount /etc/hosts; rm -rf "$work"' EXIT
-for _ in $(seq 1 50); do grep -q 127.0.0.11 "$work/server.out" 2>/dev/null && break; sleep 0.1; done
+for _ in $(seq 1 50); do grep -q 127.0.0.12 "$work/server.out" 2>/dev/null && break; sleep 0.1; done
 export QV_AGREEMENT_LOG=$work/requests.log
 "$run" "$root" "$arch" "$exe" --gtest_also_run_disabled_tests --gtest_filter='ServiceAgreement.*'
