@@ -40,9 +40,17 @@ echo "== fuzz targets"
 (cd build/fuzz && ctest --output-on-failure) 2>&1 | tee "$log/fuzz"; count "$log/fuzz"
 
 if [ "$tree" = win64 ]; then
-  # The budgets measure the i686 programs that users receive; no Wine needed.
+  # The budgets measure the i686 programs that users receive; no Wine needed
+  # (and none started: CTest's list of build/win would start 32-bit Wine).
   echo "== size and import budgets of the i686 programs"
-  (cd build/win && ctest --output-on-failure -R '^budget_') 2>&1 | tee "$log/budget"; count "$log/budget"
+  while read -r program kib known; do
+    [ -n "$program" ] || continue
+    if scripts/check-budget.sh "$program" "$kib" $known; then
+      passed=$((passed + 1))
+    else
+      failed=$((failed + 1))
+    fi
+  done < build/win/budgets.txt
 fi
 
 echo "== Win32 and end-to-end tests under Wine"

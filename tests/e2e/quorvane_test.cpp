@@ -1066,6 +1066,10 @@ TEST_F(ServiceAgreement, DISABLED_BelievesOnlyAgreeingAddressesAndStepsWithinThe
     EXPECT_EQ(LastResult(), 12309u) << Shown();
     EXPECT_TRUE(HasLine("2001:db8::1: このPCからは送れない種類のアドレスです。"));
     EXPECT_EQ(Requests("127.0.0.11"), 1);
+    // Where no address can be sent to, the firewall is not the reason.
+    Ask("v6only.test");
+    EXPECT_EQ(LastResult(), 12311u) << Shown();
+    EXPECT_TRUE(HasLine("2001:db8::2: このPCからは送れない種類のアドレスです。"));
     EXPECT_GT(Qword("LastSyncTime"), synced);
     synced = Qword("LastSyncTime");
 

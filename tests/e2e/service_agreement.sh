@@ -24,6 +24,7 @@ cat > "$work/hosts" <<'HOSTS'
 127.0.0.9 silent.test
 127.0.0.10 short.test
 2001:db8::1 mixed.test
+2001:db8::2 v6only.test
 127.0.0.11 mixed.test
 HOSTS
 mount --bind "$work/hosts" /etc/hosts
