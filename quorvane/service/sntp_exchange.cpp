@@ -355,18 +355,17 @@ bool SetClockTo(uint64_t target)
 // The answer's time carried forward to now by the monotonic counter. If
 // someone else (Windows Time, a user) set the clock since the answer came,
 // the offset no longer applies: adding it would step the clock twice.
-bool SetClockFromAnswer(Exchange* x, const Peer& chosen)
+void SetClockFromAnswer(Exchange* x, const Peer& chosen)
 {
     uint64_t target;
     if (!CarryForward(chosen.measure.arrival, chosen.counterAtArrival, chosen.measure.offset, ReadSystemClock(),
                       ReadMonotonicClock(), &target)) {
         AddStatusLine(IDS_CLOCK_MOVED);
-        x->result.outcome = OutcomeFailed; // asked again a minute later
-        return false;
+        x->result.outcome = OutcomeFailed; // asked again as after a failure: a minute later at first
+        return;
     }
     x->result.clockSet = SetClockTo(target);
     AddStatusLine(x->result.clockSet ? IDS_SYNC_SUCCEEDED : IDS_SYNC_FAILED);
-    return true;
 }
 
 // Whether a request went out to any address at all.
