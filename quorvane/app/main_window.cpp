@@ -287,8 +287,9 @@ HICON WarningIcon()
     return warning ? warning : g_smallIcon;
 }
 
-// The clock service starts some minutes after boot: a stopped service alarms
-// nobody before. GetTickCount wraps after 49.7 days, so once past, stay past.
+// The clock service starts some minutes after boot: a service not yet
+// started alarms nobody before. GetTickCount wraps after 49.7 days, so once
+// past, stay past.
 DWORD UptimeMs()
 {
     static bool settled;
@@ -298,8 +299,28 @@ DWORD UptimeMs()
     return settled ? DWORD(-1) : uptime;
 }
 
-// Set while the clock's health warns; a balloon is shown once per such episode.
-bool g_healthWarned;
+// When this program started or the PC last woke up: a stale record alone
+// alarms only once the first attempts since then have had their chance.
+DWORD g_settlingSince = GetTickCount();
+bool g_settled;
+
+void StartSettling()
+{
+    g_settlingSince = GetTickCount();
+    g_settled = false;
+}
+
+DWORD SettledMs()
+{
+    const DWORD since = GetTickCount() - g_settlingSince;
+    if (since >= StaleEvidenceMs)
+        g_settled = true;
+    return g_settled ? DWORD(-1) : since;
+}
+
+// The warning shown now and the one a balloon was raised for (an episode):
+// a change of cause is a new episode; HealthGood stands for none.
+ClockHealth g_warnedHealth = HealthGood;
 
 // The tip's second line, the warning mark and the balloon, from the
 // clock's health worked out now.
@@ -307,13 +328,14 @@ void ShowClockHealth(NOTIFYICONDATAA* icon, DWORD shell)
 {
     HealthView view;
     ReadHealthView(&view);
-    const bool warns = HealthWarns(view.health, UptimeMs());
+    const WarningClock clock = {UptimeMs(), SettledMs()};
+    const bool warns = HealthWarns(view.health, view.facts, clock);
+    const ClockHealth warned = g_warnedHealth;
+    g_warnedHealth = warns ? view.health : HealthGood;
     if (warns)
         icon->hIcon = WarningIcon();
-    if (shell < 500) {
-        g_healthWarned = warns;
+    if (shell < 500)
         return; // one line of 64 bytes: the date and time only
-    }
     SYSTEMTIME lastGood = {};
     LocalTimeOf(view.lastGood, &lastGood);
     char line[96]; // the longest line takes 52 bytes
@@ -321,7 +343,7 @@ void ShowClockHealth(NOTIFYICONDATAA* icon, DWORD shell)
     const int length = lstrlenA(icon->szTip);
     icon->szTip[length] = '\n';
     lstrcpynA(icon->szTip + length + 1, line, int(sizeof icon->szTip) - length - 1);
-    if (warns && !g_healthWarned) {
+    if (warns && view.health != warned) {
         icon->uFlags |= NIF_INFO;
         FormatHealthBalloon(icon->szInfoTitle, sizeof icon->szInfoTitle, icon->szInfo, sizeof icon->szInfo,
                             view.health, view.record.lastResult, view.serviceMode);
@@ -329,8 +351,9 @@ void ShowClockHealth(NOTIFYICONDATAA* icon, DWORD shell)
         // Quiet time (the first hour after a user's first logon, presentations)
         // is known to shell32 6.1 and later.
         icon->dwInfoFlags = NIIF_WARNING | (shell >= 601 ? NIIF_RESPECT_QUIET_TIME : 0);
+    } else if (!warns && warned != HealthGood) {
+        icon->uFlags |= NIF_INFO; // an empty text withdraws the balloon still shown
     }
-    g_healthWarned = warns;
 }
 
 } // namespace
@@ -395,8 +418,8 @@ void UpdateTrayIcon(HWND window, TrayAction action)
     const bool done = NotifyShell(actions[action], &icon) || (action == TrayModify && NotifyShell(NIM_ADD, &icon))
                       || (action == TrayAdd && NotifyShell(NIM_MODIFY, &icon));
     // A balloon the shell did not take is offered again next minute.
-    if (!done && (icon.uFlags & NIF_INFO))
-        g_healthWarned = false;
+    if (!done && (icon.uFlags & NIF_INFO) && icon.szInfo[0])
+        g_warnedHealth = HealthGood;
 }
 
 HICON LoadSystemSizedIcon(int widthMetric, int heightMetric)
@@ -443,6 +466,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_SYNC_RECORDED:
         UpdateTrayIcon(window, TrayModify);
         return 0;
+    case WM_POWERBROADCAST:
+        if (wParam == PBT_APMRESUMEAUTOMATIC || wParam == PBT_APMRESUMESUSPEND)
+            StartSettling(); // a PC woken after days: its first attempt comes first
+        return TRUE;
     }
     return DefWindowProcA(window, message, wParam, lParam);
 }
