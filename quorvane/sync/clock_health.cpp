@@ -139,6 +139,17 @@ bool HealthWarns(ClockHealth health, const HealthFacts& facts, const WarningCloc
     }
 }
 
+bool IsWarningState(ClockHealth health)
+{
+    return health == HealthServiceStopped || health == HealthNotCorrected || health == HealthStale
+           || health == HealthNever;
+}
+
+bool NewHealthEpisode(ClockHealth health, uint64_t lastGood, const HealthEpisode& told)
+{
+    return IsWarningState(health) && (told.health != uint32_t(health) || told.lastGood != lastGood);
+}
+
 void FormatOffsetSeconds(char* out, size_t size, int64_t offset, int decimals)
 {
     uint64_t scale = FileTimeSecond;

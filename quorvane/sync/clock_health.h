@@ -72,6 +72,20 @@ ClockHealth EvaluateClockHealth(const HealthFacts& facts);
 // ran and stopped, after the start-up grace if it never started since boot.
 bool HealthWarns(ClockHealth health, const HealthFacts& facts, const WarningClock& clock);
 
+// A warning the user was told of with a balloon: its state and the last
+// good synchronisation at the time. Kept per user, so that a new logon does
+// not tell the same episode again.
+struct HealthEpisode {
+    uint32_t health; // a ClockHealth; HealthGood: none
+    uint64_t lastGood;
+};
+
+// Whether the state is one of the warnings (whether or not it shows yet).
+bool IsWarningState(ClockHealth health);
+// Whether a warning shown now deserves a balloon: a new cause, or the same
+// cause after a good synchronisation in between, is a new episode.
+bool NewHealthEpisode(ClockHealth health, uint64_t lastGood, const HealthEpisode& told);
+
 // "+1.23" for an offset of 12300000 with 2 decimals: the sign, the seconds
 // rounded half away from zero. `size` of 24 always suffices.
 void FormatOffsetSeconds(char* out, size_t size, int64_t offset, int decimals);

@@ -147,3 +147,32 @@ void RecordOwnAttempt(ULONGLONG started, const OwnOutcome& outcome)
     WriteQword(key, "LastAttemptTime", started);
     RegCloseKey(key);
 }
+
+void ReadHealthEpisode(HealthEpisode* episode)
+{
+    episode->health = HealthGood;
+    episode->lastGood = 0;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, USER_STATUS_KEY, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    DWORD health;
+    ULONGLONG lastGood;
+    // Both halves, or none.
+    if (ReadDword(key, "WarnedHealth", &health) && ReadQword(key, "WarnedGood", &lastGood)) {
+        episode->health = health;
+        episode->lastGood = lastGood;
+    }
+    RegCloseKey(key);
+}
+
+void WriteHealthEpisode(const HealthEpisode& episode)
+{
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, USER_STATUS_KEY, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
+                        nullptr, &key, nullptr)
+        != ERROR_SUCCESS)
+        return;
+    WriteDword(key, "WarnedHealth", episode.health);
+    WriteQword(key, "WarnedGood", episode.lastGood);
+    RegCloseKey(key);
+}

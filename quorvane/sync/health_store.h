@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include "clock_drift.h"
+#include "clock_health.h"
 
 #define USER_STATUS_KEY "Software\\veskar\\quorvane\\Status"
 
@@ -53,3 +54,9 @@ struct OwnOutcome {
 // a good one its time and the drift, and clears the failures; anything else
 // counts one more.
 void RecordOwnAttempt(ULONGLONG started, const OwnOutcome& outcome);
+
+// The episode the user was last told of with a balloon, kept per user under
+// HKEY_CURRENT_USER\...\Status (WarnedHealth, REG_DWORD; WarnedGood,
+// REG_QWORD); none (HealthGood) when unknown.
+void ReadHealthEpisode(HealthEpisode* episode);
+void WriteHealthEpisode(const HealthEpisode& episode);

@@ -1243,6 +1243,12 @@ TEST_F(ClockServiceTest, TheTrayProgramShowsAndEditsTheServicesSettingsAndAsksIt
     EXPECT_EQ(line.substr(0, 11), expected);
     EXPECT_EQ(line.substr(19), " に時刻同期しました。");
     CloseDialog(about, IDOK);
+    // A new logon (here a new run) does not tell the same episode again.
+    EXPECT_EQ(ExitProgram(), 0u);
+    Start();
+    RefreshHealth();
+    EXPECT_EQ(ShellLog("icon").back().substr(0, 8), "warning|");
+    EXPECT_EQ(ShellLog("balloon").size(), 1u);
 
     // The elevated copy's command line: bad values change nothing.
     const std::string good = "6c6f63616c686f737400 00000001 0000001e 000001f4 00000064 00000000";
@@ -1425,9 +1431,11 @@ TEST_F(ServicePoser, DISABLED_ForScreenshots)
     for (const char* name : {"LastSyncTime", "LastGoodTime"})
         RegSetKeyValueA(HKEY_LOCAL_MACHINE, StatusKey, name, REG_QWORD, &twoDaysAgo, sizeof twoDaysAgo);
     RegSetKeyValueA(HKEY_LOCAL_MACHINE, StatusKey, "LastResult", REG_DWORD, &noAnswer, sizeof noAnswer);
+    const ULONGLONG before = Qword("LastAttemptTime");
     ASSERT_TRUE(StartServiceA(service_, 0, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return State(service_) == SERVICE_RUNNING; }, 3000));
-    RefreshTrayIcon();
+    // The stale record alarms once the service's next attempt has failed too.
+    ASSERT_TRUE(NextAttempt(before, 20000));
+    RefreshHealth();
     PoseForScreenshot("tray-balloon", nullptr);
     PoseForScreenshot("tray-tip-stale", nullptr);
     about = OpenDialog(About, LastSync);

@@ -134,6 +134,18 @@ TEST(ClockHealth, StatesInTheirOrderAndAtTheirBoundaries)
     };
     for (const Warning& w : warnings)
         EXPECT_EQ(HealthWarns(EvaluateClockHealth(w.facts), w.facts, w.clock), w.warns) << w.what;
+
+    // The episode told per user: the same warning for the same good time is
+    // told once (a new logon does not repeat it); a new cause, or a good
+    // synchronisation in between, is a new episode.
+    const HealthEpisode toldStale = {HealthStale, Now - 30 * H};
+    EXPECT_FALSE(NewHealthEpisode(HealthStale, Now - 30 * H, toldStale));
+    EXPECT_TRUE(NewHealthEpisode(HealthServiceStopped, Now - 30 * H, toldStale));
+    EXPECT_TRUE(NewHealthEpisode(HealthNotCorrected, Now - 30 * H, HealthEpisode{HealthServiceStopped, Now - 30 * H}));
+    EXPECT_TRUE(NewHealthEpisode(HealthStale, Now - 25 * H, toldStale));
+    EXPECT_TRUE(NewHealthEpisode(HealthNever, 0, HealthEpisode{HealthGood, 0}));
+    EXPECT_FALSE(NewHealthEpisode(HealthGood, Now - H, toldStale));
+    EXPECT_FALSE(NewHealthEpisode(HealthNotYet, 0, HealthEpisode{HealthGood, 0}));
 }
 
 std::string Tip(ClockHealth health, bool offsetKnown = true, int64_t offset = 3000000)
