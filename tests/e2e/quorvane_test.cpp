@@ -1081,7 +1081,7 @@ TEST_F(ServiceAgreement, DISABLED_BelievesOnlyAgreeingAddressesAndStepsWithinThe
     EXPECT_GT(offset, 2500000);
     EXPECT_LT(offset, 3500000);
     EXPECT_GE(Qword("LastGoodTime"), started);
-    const ULONGLONG synced = Qword("LastSyncTime");
+    ULONGLONG synced = Qword("LastSyncTime");
 
     // An address this PC cannot send to (IPv6 without a route) beside one
     // that answers: its own line, the clock set from the other, and the
@@ -1090,6 +1090,8 @@ TEST_F(ServiceAgreement, DISABLED_BelievesOnlyAgreeingAddressesAndStepsWithinThe
     EXPECT_EQ(LastResult(), 12309u);
     EXPECT_TRUE(HasLine("2001:db8::1: このPCからは送れない種類のアドレスです。"));
     EXPECT_EQ(Requests("127.0.0.11"), 1);
+    EXPECT_GT(Qword("LastSyncTime"), synced);
+    synced = Qword("LastSyncTime");
 
     // One at +0.3 s against one at +100 s: no majority, no setting.
     Ask("split.test");
@@ -1116,7 +1118,9 @@ TEST_F(ServiceAgreement, DISABLED_BelievesOnlyAgreeingAddressesAndStepsWithinThe
     EXPECT_EQ(Requests("127.0.0.9"), 2);
     DWORD failures = 0, size = 4;
     RegGetValueA(HKEY_LOCAL_MACHINE, StatusKey, "Failures", RRF_RT_REG_DWORD, nullptr, &failures, &size);
-    EXPECT_EQ(failures, 1u);
+    // The disagreement and the refused step before it count as well: neither
+    // corrected the clock.
+    EXPECT_EQ(failures, 3u);
 
     // 10 bytes from the server's own address and port come first: ignored,
     // and the real answer that follows is used.
