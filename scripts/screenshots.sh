@@ -27,6 +27,10 @@ scripts/in-private-network.sh bash -c '
     wine "$1" --gtest_also_run_disabled_tests --gtest_filter="$2" | while read -r word name x y w h; do
       [ "$word" = SHOT ] || continue
       h=${h%$'"'"'\r'"'"'}
+      # QV_SHOT_ONLY: photograph only that pose, let the others pass.
+      if [ -n "${QV_SHOT_ONLY:-}" ] && [ "$name" != "$QV_SHOT_ONLY" ]; then
+        touch "$QV_SHOT_DIR/$name.done"; continue
+      fi
       case "$name" in
         tray-tip*) xdotool mousemove 1012 757; sleep 2; shoot "$name$3" 524 588 500 180 ;;
         tray-balloon) # the balloon, then the icon zoomed
@@ -49,6 +53,9 @@ scripts/in-private-network.sh bash -c '
   pose build/$tree/tests/e2e/quorvane_e2e_tests.exe Poser.DISABLED_ForScreenshots -144dpi
   pose build/$tree/tests/e2e/quorvane_e2e_tests.exe ServicePoser.DISABLED_ForScreenshots -144dpi
   pose build/$tree/tests/e2e/installer_e2e_tests.exe InstallerPoser.DISABLED_ForScreenshots -144dpi
+  # The warning icon drawn at 120 DPI (125 %) as well: its own frame size.
+  set_dpi 120
+  QV_SHOT_ONLY=tray-balloon pose build/$tree/tests/e2e/quorvane_e2e_tests.exe ServicePoser.DISABLED_ForScreenshots -120dpi
   set_dpi 96
   pose build/$tree/tests/e2e/quorvane_e2e_tests.exe Poser.DISABLED_ForScreenshots ""
   pose build/$tree/tests/e2e/quorvane_e2e_tests.exe ServicePoser.DISABLED_ForScreenshots ""

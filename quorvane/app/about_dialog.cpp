@@ -27,25 +27,58 @@ const char* ServiceLastSyncText()
     return text;
 }
 
+// The line that ended the last attempt: the service's last line, or the
+// tray's own (its attempts end in lines without values); "" if unknown.
+void ReadLastLine(const HealthView& view, char* line, int size)
+{
+    line[0] = '\0';
+    if (!view.serviceMode) {
+        if (view.record.lastResult)
+            LoadStringA(GetModuleHandleA(nullptr), view.record.lastResult, line, size);
+        return;
+    }
+    const DWORD capacity = 64 * 260 + 2;
+    char* lines = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, capacity));
+    if (lines && ReadServiceLines(lines, capacity))
+        for (const char* each = lines; *each; each += lstrlenA(each) + 1)
+            lstrcpynA(line, each, size);
+    if (lines)
+        HeapFree(GetProcessHeap(), 0, lines);
+}
+
+RECT ControlRect(HWND dialog, HWND control)
+{
+    RECT rect;
+    GetWindowRect(control, &rect);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
 // The health lines under the last synchronisation: those with a text take
-// the rows from the top, the others are hidden and the box shrinks by their rows.
+// the rows from the top, the others are hidden, and the box ends its
+// margin below the last line shown.
 void ShowHealthLines(HWND dialog, const HealthView& view)
 {
-    char offset[128], drift[96];
+    char offset[128], drift[96], cause[260] = "";
     FormatOffsetLine(offset, sizeof offset, view.record.offsetKnown, view.record.offset, view.record.server);
     drift[0] = '\0';
     if (view.record.driftKnown)
         FormatDriftSentence(drift, sizeof drift, view.record.driftPpb);
+    // What the last attempt said, under the sentence that the clock could not be set.
+    if (view.health == HealthNotCorrected)
+        ReadLastLine(view, cause, sizeof cause);
     const struct {
         int id;
         const char* text;
-    } lines[] = {{IDC_LAST_OFFSET, offset}, {IDC_DRIFT, drift}, {IDC_HEALTH, HealthWarning(view.health)}};
-    RECT row = {0, 0, 0, 10}; // one row of the template, in dialog units
-    MapDialogRect(dialog, &row);
-    RECT first;
-    GetWindowRect(GetDlgItem(dialog, IDC_LAST_OFFSET), &first);
-    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&first), 2);
-    int shown = 0;
+    } lines[] = {{IDC_LAST_OFFSET, offset},
+                 {IDC_DRIFT, drift},
+                 {IDC_HEALTH, HealthWarning(view.health)},
+                 {IDC_HEALTH_CAUSE, cause}};
+    RECT units = {0, 0, 0, 10}; // the gap between rows and the bottom margin, in dialog units
+    MapDialogRect(dialog, &units);
+    const RECT lastSync = ControlRect(dialog, GetDlgItem(dialog, IDC_LAST_SYNC));
+    const int gap = units.bottom - (lastSync.bottom - lastSync.top);
+    int bottom = lastSync.bottom;
     for (const auto& line : lines) {
         HWND control = GetDlgItem(dialog, line.id);
         if (!*line.text) {
@@ -53,12 +86,15 @@ void ShowHealthLines(HWND dialog, const HealthView& view)
             continue;
         }
         SetWindowTextA(control, line.text);
-        SetWindowPos(control, nullptr, first.left, first.top + shown++ * row.bottom, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+        const RECT rect = ControlRect(dialog, control);
+        SetWindowPos(control, nullptr, rect.left, bottom + gap, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+        bottom += gap + (rect.bottom - rect.top);
     }
-    RECT box;
+    RECT box, client;
     GetWindowRect(dialog, &box);
-    const int unused = int(sizeof lines / sizeof lines[0]) - shown;
-    SetWindowPos(dialog, nullptr, 0, 0, box.right - box.left, box.bottom - box.top - unused * row.bottom,
+    GetClientRect(dialog, &client);
+    const int extra = client.bottom - (bottom + units.bottom);
+    SetWindowPos(dialog, nullptr, 0, 0, box.right - box.left, box.bottom - box.top - extra,
                  SWP_NOMOVE | SWP_NOZORDER);
 }
 

@@ -8,14 +8,15 @@
 
 void ReadHealthView(HealthView* view)
 {
-    HealthFacts facts = {};
+    HealthFacts& facts = view->facts;
+    facts = HealthFacts{};
     view->serviceMode = RefreshServiceMode();
     if (view->serviceMode) {
         MachineSettings machine;
         ReadMachineSettings(&machine);
         facts.syncOn = machine.Sync != 0;
         facts.syncInterval = machine.SyncInterval;
-        facts.serviceRunning = ClockServiceRunning();
+        facts.serviceRunning = ClockServiceRunning(&facts.serviceNeverStarted);
         ReadHealthRecord(HKEY_LOCAL_MACHINE, MACHINE_STATUS_KEY, &view->record);
     } else {
         facts.syncOn = g_settings.Sync != 0;
@@ -26,6 +27,7 @@ void ReadHealthView(HealthView* view)
     facts.now = ReadSystemClock();
     facts.lastSync = view->record.lastSync;
     facts.lastGood = view->record.lastGood;
+    facts.lastAttempt = view->record.lastAttempt;
     facts.failures = view->record.failures;
     facts.lastResult = view->record.lastResult;
     view->health = EvaluateClockHealth(facts);

@@ -9,6 +9,7 @@
 
 struct HealthView {
     ClockHealth health;
+    HealthFacts facts; // what it was worked out from
     HealthRecord record;
     ULONGLONG lastGood; // the last good synchronisation, 0: none
     bool serviceMode;

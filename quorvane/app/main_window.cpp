@@ -6,6 +6,7 @@
 
 #include "../res/resource.h"
 #include "about_dialog.h"
+#include "announce_policy.h"
 #include "announcer.h"
 #include "clock.h"
 #include "presence.h"
@@ -220,17 +221,17 @@ DWORD ShellVersion()
     return version;
 }
 
-// A warning triangle over the icon's lower right corner. In the mask pass
-// (a monochrome bitmap) it is drawn black: opaque.
-void DrawWarningMark(HDC dc, int size, bool maskPass)
+// A warning triangle over the icon's lower right corner. In the shape pass
+// it is drawn all black on white, which tells its pixels.
+void DrawWarningMark(HDC dc, int size, bool shapePass)
 {
     const int mark = size * 5 / 8, tip = size - 1 - (mark - 1) / 2;
     const POINT corners[] = {{size - mark, size - 1}, {size - 1, size - 1}, {tip, size - mark}};
     HGDIOBJ oldPen = SelectObject(dc, GetStockObject(BLACK_PEN));
-    HBRUSH fill = maskPass ? static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)) : CreateSolidBrush(RGB(255, 204, 0));
+    HBRUSH fill = shapePass ? static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)) : CreateSolidBrush(RGB(255, 204, 0));
     HGDIOBJ oldBrush = SelectObject(dc, fill);
     Polygon(dc, corners, 3);
-    if (!maskPass) {
+    if (!shapePass) {
         MoveToEx(dc, tip, size - mark + 3, nullptr);
         LineTo(dc, tip, size - 3 - mark / 8);
         MoveToEx(dc, tip, size - 2 - mark / 8, nullptr);
@@ -238,57 +239,111 @@ void DrawWarningMark(HDC dc, int size, bool maskPass)
     }
     SelectObject(dc, oldBrush);
     SelectObject(dc, oldPen);
-    if (!maskPass)
+    if (!shapePass)
         DeleteObject(fill);
 }
 
-// The small icon with the warning mark, drawn once at run time.
-HICON WarningIcon()
+// A square 32-bit top-down DIB section of `size` pixels.
+HBITMAP CreatePixels(HDC dc, int size, DWORD** pixels)
 {
-    static HICON warning;
-    if (warning)
-        return warning;
-    const int size = GetSystemMetrics(SM_CXSMICON);
     BITMAPINFO format = {};
     format.bmiHeader.biSize = sizeof format.bmiHeader;
     format.bmiHeader.biWidth = size;
     format.bmiHeader.biHeight = -size; // top-down
     format.bmiHeader.biPlanes = 1;
     format.bmiHeader.biBitCount = 32;
-    DWORD* pixels = nullptr;
+    *pixels = nullptr;
+    return CreateDIBSection(dc, &format, DIB_RGB_COLORS, reinterpret_cast<void**>(pixels), nullptr, 0);
+}
+
+// The small icon's own pixels with their alpha. A frame without alpha (an
+// old-style one) takes it from its mask: 0 where the mask is transparent.
+bool ReadIconPixels(HDC dc, int size, DWORD* pixels)
+{
+    ICONINFO info;
+    if (!GetIconInfo(g_smallIcon, &info))
+        return false;
+    BITMAPINFO format = {};
+    format.bmiHeader.biSize = sizeof format.bmiHeader;
+    format.bmiHeader.biWidth = size;
+    format.bmiHeader.biHeight = -size;
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 32;
+    const int count = size * size;
+    bool read = info.hbmColor && GetDIBits(dc, info.hbmColor, 0, UINT(size), pixels, &format, DIB_RGB_COLORS);
+    DWORD alpha = 0;
+    for (int i = 0; read && i < count; ++i)
+        alpha |= pixels[i];
+    if (read && !(alpha & 0xFF000000)) {
+        DWORD* mask = static_cast<DWORD*>(HeapAlloc(GetProcessHeap(), 0, count * sizeof(DWORD)));
+        read = mask && GetDIBits(dc, info.hbmMask, 0, UINT(size), mask, &format, DIB_RGB_COLORS);
+        for (int i = 0; read && i < count; ++i)
+            pixels[i] = (mask[i] & 0x00FFFFFF) ? 0 : pixels[i] | 0xFF000000;
+        if (mask)
+            HeapFree(GetProcessHeap(), 0, mask);
+    }
+    if (info.hbmColor)
+        DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    return read;
+}
+
+// The small icon with the warning mark, drawn once at run time. The icon
+// keeps its own alpha (its soft edges); only the mark's pixels are made
+// opaque, and the mask is built from that alpha, so that no pixel the
+// alpha hides shows where Windows draws with the mask alone.
+HICON WarningIcon()
+{
+    static HICON warning;
+    if (warning)
+        return warning;
+    const int size = GetSystemMetrics(SM_CXSMICON);
     HDC dc = CreateCompatibleDC(nullptr);
-    HBITMAP color =
-        CreateDIBSection(dc, &format, DIB_RGB_COLORS, reinterpret_cast<void**>(&pixels), nullptr, 0);
-    HBITMAP mask = CreateBitmap(size, size, 1, 1, nullptr);
-    if (dc && color && mask && pixels) {
-        HGDIOBJ old = SelectObject(dc, mask);
-        DrawIconEx(dc, 0, 0, g_smallIcon, size, size, 0, nullptr, DI_MASK);
+    DWORD *pixels = nullptr, *shape = nullptr;
+    HBITMAP color = dc ? CreatePixels(dc, size, &pixels) : nullptr;
+    HBITMAP shapeBitmap = dc ? CreatePixels(dc, size, &shape) : nullptr;
+    const int rowBytes = (size + 15) / 16 * 2; // monochrome rows are WORD-aligned
+    BYTE* maskBits = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, rowBytes * size));
+    if (pixels && shape && maskBits && ReadIconPixels(dc, size, pixels)) {
+        HGDIOBJ old = SelectObject(dc, shapeBitmap);
+        PatBlt(dc, 0, 0, size, size, WHITENESS);
         DrawWarningMark(dc, size, true);
         SelectObject(dc, color);
-        PatBlt(dc, 0, 0, size, size, BLACKNESS); // black shows nothing where the mask is clear
-        DrawIconEx(dc, 0, 0, g_smallIcon, size, size, 0, nullptr, DI_NORMAL);
         DrawWarningMark(dc, size, false);
         GdiFlush();
-        // Drawing may leave an alpha channel on the icon's pixels but never on
-        // the mark's, which would then not show: without any alpha the mask
-        // alone tells what is transparent.
-        for (int i = 0; i < size * size; ++i)
-            pixels[i] &= 0x00FFFFFF;
         SelectObject(dc, old);
+        for (int y = 0; y < size; ++y) {
+            for (int x = 0; x < size; ++x) {
+                DWORD& pixel = pixels[y * size + x];
+                if ((shape[y * size + x] & 0x00FFFFFF) == 0)
+                    pixel |= 0xFF000000; // the mark
+                if ((pixel >> 24) == 0) {
+                    pixel = 0; // black where transparent: the mask alone keeps the screen there
+                    maskBits[y * rowBytes + x / 8] |= BYTE(0x80 >> (x % 8));
+                }
+            }
+        }
+        HBITMAP mask = CreateBitmap(size, size, 1, 1, maskBits);
         ICONINFO info = {TRUE, 0, 0, mask, color};
-        warning = CreateIconIndirect(&info);
+        if (mask) {
+            warning = CreateIconIndirect(&info);
+            DeleteObject(mask);
+        }
     }
-    if (dc)
-        DeleteDC(dc);
+    if (maskBits)
+        HeapFree(GetProcessHeap(), 0, maskBits);
+    if (shapeBitmap)
+        DeleteObject(shapeBitmap);
     if (color)
         DeleteObject(color);
-    if (mask)
-        DeleteObject(mask);
+    if (dc)
+        DeleteDC(dc);
     return warning ? warning : g_smallIcon;
 }
 
-// The clock service starts some minutes after boot: a stopped service alarms
-// nobody before. GetTickCount wraps after 49.7 days, so once past, stay past.
+// The clock service starts some minutes after boot: a service not yet
+// started alarms nobody before. GetTickCount wraps after 49.7 days, so once
+// past, stay past.
 DWORD UptimeMs()
 {
     static bool settled;
@@ -298,8 +353,49 @@ DWORD UptimeMs()
     return settled ? DWORD(-1) : uptime;
 }
 
-// Set while the clock's health warns; a balloon is shown once per such episode.
-bool g_healthWarned;
+// When this program started or the PC last woke up: a stale record alone
+// alarms only once the first attempts since then have had their chance.
+DWORD g_settlingSince = GetTickCount();
+bool g_settled;
+
+void StartSettling()
+{
+    g_settlingSince = GetTickCount();
+    g_settled = false;
+}
+
+DWORD SettledMs()
+{
+    const DWORD since = GetTickCount() - g_settlingSince;
+    if (since >= StaleEvidenceMs)
+        g_settled = true;
+    return g_settled ? DWORD(-1) : since;
+}
+
+// The warning the icon shows in this run (HealthGood: none), so that its
+// balloon can be withdrawn when the warning ends.
+ClockHealth g_shownWarning = HealthGood;
+
+// The episode of the balloon being offered.
+HealthEpisode g_offeredEpisode;
+
+// A balloon for a new episode of a warning: once per user, whatever runs
+// of the program come and go. While Windows keeps quiet time (the first hour
+// after a user's first logon) it is not sent, and not counted as told.
+void OfferHealthBalloon(NOTIFYICONDATAA* icon, DWORD shell, const HealthView& view)
+{
+    HealthEpisode told;
+    ReadHealthEpisode(&told);
+    if (!NewHealthEpisode(view.health, view.lastGood, told) || QueryUserNotificationState() == StateQuietTime)
+        return;
+    g_offeredEpisode = HealthEpisode{uint32_t(view.health), view.lastGood};
+    icon->uFlags |= NIF_INFO;
+    FormatHealthBalloon(icon->szInfoTitle, sizeof icon->szInfoTitle, icon->szInfo, sizeof icon->szInfo,
+                        view.health, view.record.lastResult, view.serviceMode);
+    icon->uTimeout = 10000; // the shortest Windows XP allows; later ones decide themselves
+    // Quiet time and presentations are known to shell32 6.1 and later.
+    icon->dwInfoFlags = NIIF_WARNING | (shell >= 601 ? NIIF_RESPECT_QUIET_TIME : 0);
+}
 
 // The tip's second line, the warning mark and the balloon, from the
 // clock's health worked out now.
@@ -307,13 +403,22 @@ void ShowClockHealth(NOTIFYICONDATAA* icon, DWORD shell)
 {
     HealthView view;
     ReadHealthView(&view);
-    const bool warns = HealthWarns(view.health, UptimeMs());
+    const WarningClock clock = {UptimeMs(), SettledMs()};
+    const bool warns = HealthWarns(view.health, view.facts, clock);
+    const ClockHealth shown = g_shownWarning;
+    g_shownWarning = warns ? view.health : HealthGood;
     if (warns)
         icon->hIcon = WarningIcon();
-    if (shell < 500) {
-        g_healthWarned = warns;
-        return; // one line of 64 bytes: the date and time only
+    // A warning that is over is no episode any more; one still waiting for
+    // its evidence (a new logon) stays the one told.
+    HealthEpisode told;
+    if (!IsWarningState(view.health)) {
+        ReadHealthEpisode(&told);
+        if (told.health != HealthGood)
+            WriteHealthEpisode(HealthEpisode{HealthGood, 0});
     }
+    if (shell < 500)
+        return; // one line of 64 bytes: the date and time only
     SYSTEMTIME lastGood = {};
     LocalTimeOf(view.lastGood, &lastGood);
     char line[96]; // the longest line takes 52 bytes
@@ -321,16 +426,17 @@ void ShowClockHealth(NOTIFYICONDATAA* icon, DWORD shell)
     const int length = lstrlenA(icon->szTip);
     icon->szTip[length] = '\n';
     lstrcpynA(icon->szTip + length + 1, line, int(sizeof icon->szTip) - length - 1);
-    if (warns && !g_healthWarned) {
-        icon->uFlags |= NIF_INFO;
-        FormatHealthBalloon(icon->szInfoTitle, sizeof icon->szInfoTitle, icon->szInfo, sizeof icon->szInfo,
-                            view.health, view.record.lastResult, view.serviceMode);
-        icon->uTimeout = 10000; // the shortest Windows XP allows; later ones decide themselves
-        // Quiet time (the first hour after a user's first logon, presentations)
-        // is known to shell32 6.1 and later.
-        icon->dwInfoFlags = NIIF_WARNING | (shell >= 601 ? NIIF_RESPECT_QUIET_TIME : 0);
-    }
-    g_healthWarned = warns;
+    if (warns)
+        OfferHealthBalloon(icon, shell, view);
+    else if (shown != HealthGood)
+        icon->uFlags |= NIF_INFO; // an empty text withdraws the balloon still shown
+}
+
+// Once the shell has taken the balloon, its episode has been told.
+void NoteBalloonTold(const NOTIFYICONDATAA& icon)
+{
+    if ((icon.uFlags & NIF_INFO) && icon.szInfo[0])
+        WriteHealthEpisode(g_offeredEpisode);
 }
 
 } // namespace
@@ -395,8 +501,8 @@ void UpdateTrayIcon(HWND window, TrayAction action)
     const bool done = NotifyShell(actions[action], &icon) || (action == TrayModify && NotifyShell(NIM_ADD, &icon))
                       || (action == TrayAdd && NotifyShell(NIM_MODIFY, &icon));
     // A balloon the shell did not take is offered again next minute.
-    if (!done && (icon.uFlags & NIF_INFO))
-        g_healthWarned = false;
+    if (done)
+        NoteBalloonTold(icon);
 }
 
 HICON LoadSystemSizedIcon(int widthMetric, int heightMetric)
@@ -443,6 +549,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_SYNC_RECORDED:
         UpdateTrayIcon(window, TrayModify);
         return 0;
+    case WM_POWERBROADCAST:
+        if (wParam == PBT_APMRESUMEAUTOMATIC || wParam == PBT_APMRESUMESUSPEND)
+            StartSettling(); // a PC woken after days: its first attempt comes first
+        return TRUE;
     }
     return DefWindowProcA(window, message, wParam, lParam);
 }

@@ -96,3 +96,4 @@
 #define IDC_LAST_OFFSET 1100 // the last answer's offset and server
 #define IDC_DRIFT 1101       // how fast this PC's clock drifts
 #define IDC_HEALTH 1102      // the clock's health when it is not good
+#define IDC_HEALTH_CAUSE 1103 // the last attempt's last line, when the clock could not be corrected

@@ -25,7 +25,7 @@ struct Worker {
     bool sockets;
     bool failedSinceAnswer;   // the first failure after a usable answer is logged, no more
     UINT loggedEpisode;       // 12324, 12325 or 12327 while an episode of it is logged
-    DWORD failures;           // attempts in a row without a usable answer
+    DWORD failures;           // attempts in a row without a good outcome (set, or within tolerance)
 };
 
 struct ClockService {
@@ -133,12 +133,14 @@ void RunAttempt(Worker* w)
     LeaveCriticalSection(&g_service.lock);
     if (result.stopped)
         return;
-    // Standing aside for a domain is neither a success nor a failure.
-    if (g_attemptLines.lastId != IDS_DOMAIN_TIME)
-        w->failures = result.usable ? 0 : w->failures + 1;
+    // Only a corrected clock (or one found right) ends a run of failures;
+    // standing aside for a domain is neither good nor bad.
     const UINT last = g_attemptLines.lastId;
     const bool good = result.clockSet || last == IDS_TEST_COMPLETED;
-    WriteAttemptStatus(started, result, good, w->failures, ReadSystemClock());
+    if (last != IDS_DOMAIN_TIME)
+        w->failures = good ? 0 : w->failures + 1;
+    const ULONGLONG synced = ReadSystemClock(), counter = ReadMonotonicClock();
+    WriteAttemptStatus(started, result, good, w->failures, synced, counter);
     LogAttempt(w, result);
 }
 

@@ -55,7 +55,7 @@ void FormatSignedMs(char* out, LONGLONG value)
 } // namespace
 
 void WriteAttemptStatus(ULONGLONG started, const ExchangeResult& attempt, bool good, DWORD failures,
-                        ULONGLONG synced)
+                        ULONGLONG synced, ULONGLONG counter)
 {
     HKEY key = OpenStatusKey();
     if (!key)
@@ -79,13 +79,16 @@ void WriteAttemptStatus(ULONGLONG started, const ExchangeResult& attempt, bool g
         RegSetValueExA(key, "LastServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(attempt.server),
                        DWORD(lstrlenA(attempt.server) + 1));
     }
-    if (good)
-        SetQword(key, "LastGoodTime", started);
-    // The drift is learnt from offsets the service believed and this PC's
-    // own clock: a good attempt; not from a refused step, nor while the
-    // domain moves the clock between answers.
-    if (attempt.chosen && good && g_attemptLines.lastId != IDS_DOMAIN_TIME)
-        RecordServiceDrift(key, started, attempt.offset, attempt.clockSet);
+    // The good time and the drift's reference are read from the corrected
+    // clock. The drift is learnt from this PC's own clock only: never while
+    // the domain moves it between answers.
+    if (result == IDS_DOMAIN_TIME) {
+        ClearDriftReference(key);
+    } else if (good) {
+        SetQword(key, "LastGoodTime", synced);
+        if (attempt.chosen)
+            RecordServiceDrift(key, DriftAnswer{synced, counter, attempt.offset, attempt.clockSet});
+    }
     RegSetValueExA(key, "Failures", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&failures), sizeof failures);
     SetQword(key, "LastAttemptTime", started);
     RegCloseKey(key);

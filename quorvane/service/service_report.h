@@ -8,10 +8,12 @@
 
 // Writes LastLines, LastResult, (after a setting) LastSyncTime, (when an
 // answer was chosen) LastOffset, LastServer and, for a good attempt,
-// LastGoodTime, then Failures, and LastAttemptTime, the value a reader
-// watches, last. `started` and `synced` are UTC FILETIME counts.
+// LastGoodTime and the drift, then Failures, and LastAttemptTime, the value
+// a reader watches, last. `started` and `synced` (the clock read after the
+// attempt) are UTC FILETIME counts; `counter` is the monotonic counter read
+// with `synced`.
 void WriteAttemptStatus(ULONGLONG started, const ExchangeResult& result, bool good, DWORD failures,
-                        ULONGLONG synced);
+                        ULONGLONG synced, ULONGLONG counter);
 
 // Logs a clock setting, or a failure (the caller logs only the first after
 // a success).

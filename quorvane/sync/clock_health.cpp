@@ -46,11 +46,29 @@ Text& Text::operator<<(uint32_t number)
 
 const char TipPrefix[] = "時刻合わせ: ";
 const char StaleWarning[] = "24時間以上、時刻を合わせられていません。";
+const char NeverWarning[] = "時刻をまだ一度も合わせられていません。";
 const char StoppedWarning[] = "時刻合わせサービスが止まっています。";
+const char UncorrectedWarning[] = "時計を合わせられませんでした。";
 
-bool LeavesClockWrong(uint32_t result)
+// No good synchronisation for this long makes the clock stale: three missed
+// attempts, and never less than a day.
+uint64_t StaleLimit(int32_t syncInterval)
 {
-    return result == IDS_STEP_TOO_LARGE || result == IDS_SYNC_FAILED;
+    const uint64_t interval = syncInterval > 0 ? uint64_t(syncInterval) : 1;
+    const uint64_t missed = 3 * interval * FileTimeMinute;
+    return missed > 24 * FileTimeHour ? missed : 24 * FileTimeHour;
+}
+
+// An attempt made after the clock became stale has failed too: the alarm is
+// not raised from old records alone.
+bool StaleConfirmed(ClockHealth health, const HealthFacts& facts)
+{
+    if (facts.failures == 0)
+        return false; // the last attempt went well, or none was made
+    if (health == HealthNever)
+        return facts.failures > StaleFailures; // the one after the third failed too
+    const uint64_t good = LastGoodSynchronisation(facts);
+    return facts.lastAttempt > good && facts.lastAttempt - good > StaleLimit(facts.syncInterval);
 }
 
 // What went wrong in the last attempt, in one sentence; null when its last
@@ -77,8 +95,12 @@ const char* ProblemSentence(uint32_t lastResult)
 
 uint64_t LastGoodSynchronisation(const HealthFacts& facts)
 {
-    const uint64_t answered = LeavesClockWrong(facts.lastResult) ? 0 : facts.lastGood;
-    return answered > facts.lastSync ? answered : facts.lastSync;
+    return facts.lastGood > facts.lastSync ? facts.lastGood : facts.lastSync;
+}
+
+bool LeavesClockUncorrected(uint32_t lastResult)
+{
+    return lastResult == IDS_NO_AGREEMENT || lastResult == IDS_STEP_TOO_LARGE || lastResult == IDS_SYNC_FAILED;
 }
 
 ClockHealth EvaluateClockHealth(const HealthFacts& facts)
@@ -89,22 +111,43 @@ ClockHealth EvaluateClockHealth(const HealthFacts& facts)
         return HealthDomain;
     if (facts.serviceMode && !facts.serviceRunning)
         return HealthServiceStopped;
+    // Answers came, yet the clock is as wrong as they said: neither good
+    // nor "not yet", whatever came before.
+    if (LeavesClockUncorrected(facts.lastResult))
+        return HealthNotCorrected;
     const uint64_t good = LastGoodSynchronisation(facts);
     if (good == 0)
-        return facts.failures >= StaleFailures ? HealthStale : HealthNotYet;
-    // Three missed attempts, and never less than a day.
-    const uint64_t interval = facts.syncInterval > 0 ? uint64_t(facts.syncInterval) : 1;
-    const uint64_t limit = 3 * interval * FileTimeMinute > 24 * FileTimeHour ? 3 * interval * FileTimeMinute
-                                                                              : 24 * FileTimeHour;
+        return facts.failures >= StaleFailures ? HealthNever : HealthNotYet;
     // A good time ahead of the clock (the clock went back) counts as fresh.
-    if (facts.now > good && facts.now - good > limit)
+    if (facts.now > good && facts.now - good > StaleLimit(facts.syncInterval))
         return HealthStale;
     return HealthGood;
 }
 
-bool HealthWarns(ClockHealth health, uint32_t uptimeMs)
+bool HealthWarns(ClockHealth health, const HealthFacts& facts, const WarningClock& clock)
 {
-    return health == HealthStale || (health == HealthServiceStopped && uptimeMs >= ServiceStartGraceMs);
+    switch (health) {
+    case HealthNotCorrected:
+        return true;
+    case HealthStale:
+    case HealthNever:
+        return clock.settledMs >= StaleEvidenceMs || StaleConfirmed(health, facts);
+    case HealthServiceStopped:
+        return !facts.serviceNeverStarted || clock.uptimeMs >= ServiceStartGraceMs;
+    default:
+        return false;
+    }
+}
+
+bool IsWarningState(ClockHealth health)
+{
+    return health == HealthServiceStopped || health == HealthNotCorrected || health == HealthStale
+           || health == HealthNever;
+}
+
+bool NewHealthEpisode(ClockHealth health, uint64_t lastGood, const HealthEpisode& told)
+{
+    return IsWarningState(health) && (told.health != uint32_t(health) || told.lastGood != lastGood);
 }
 
 void FormatOffsetSeconds(char* out, size_t size, int64_t offset, int decimals)
@@ -134,8 +177,13 @@ void FormatHealthTipLine(char* out, size_t size, ClockHealth health, const SYSTE
                          bool offsetKnown, int64_t offset)
 {
     // In the order of ClockHealth, up to the good state.
-    static const char* const states[] = {"オフ", "ドメインの時刻に従っています", "サービスが止まっています",
-                                         "24時間以上できていません", "まだです"};
+    static const char* const states[] = {"オフ",
+                                         "ドメインの時刻に従っています",
+                                         "サービスが止まっています",
+                                         "時計を合わせられません",
+                                         "24時間以上できていません",
+                                         "できていません",
+                                         "まだです"};
     Text text(out, size);
     text << TipPrefix;
     if (health < HealthGood) {
@@ -180,11 +228,18 @@ void FormatDriftSentence(char* out, size_t size, int32_t ppb)
 
 const char* HealthWarning(ClockHealth health)
 {
-    if (health == HealthServiceStopped)
+    switch (health) {
+    case HealthServiceStopped:
         return StoppedWarning;
-    if (health == HealthStale)
+    case HealthNotCorrected:
+        return UncorrectedWarning;
+    case HealthStale:
         return StaleWarning;
-    return "";
+    case HealthNever:
+        return NeverWarning;
+    default:
+        return "";
+    }
 }
 
 void FormatHealthBalloon(char* title, size_t titleSize, char* text, size_t textSize, ClockHealth health,
@@ -194,6 +249,13 @@ void FormatHealthBalloon(char* title, size_t titleSize, char* text, size_t textS
     Text body(text, textSize);
     if (health == HealthServiceStopped) {
         body << "管理者がサービス「Quorvane 時刻合わせ」を開始してください。";
+        return;
+    }
+    if (health == HealthNotCorrected) {
+        body << (lastResult == IDS_SYNC_FAILED
+                     ? "このPCでは時計を変更する権限がありません。管理者に連絡してください。"
+                     : "サーバの時刻が一致しないか、時計が大きくずれています。一度手で時計を合わせるか、"
+                       "信頼できるサーバを指定してください。");
         return;
     }
     if (const char* problem = ProblemSentence(lastResult)) {

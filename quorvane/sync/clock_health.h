@@ -15,7 +15,9 @@ enum ClockHealth {
     HealthOff,            // automatic synchronisation is off
     HealthDomain,         // the service stands aside for the domain's time
     HealthServiceStopped, // the service that keeps the clock does not run
+    HealthNotCorrected,   // answers came, but the last attempt could not correct the clock
     HealthStale,          // no good synchronisation for too long
+    HealthNever,          // never a good one, and StaleFailures failures or more
     HealthNotYet,         // none yet, and fewer than StaleFailures failures
     HealthGood,
 };
@@ -23,33 +25,66 @@ enum ClockHealth {
 constexpr uint64_t FileTimeSecond = 10000000;
 constexpr uint64_t FileTimeMinute = 60 * FileTimeSecond;
 constexpr uint64_t FileTimeHour = 60 * FileTimeMinute;
-// Attempts in a row without a usable answer that make a clock that was
-// never synchronised stale.
+// Attempts in a row without a good outcome that make a clock that was never
+// synchronised a cause for alarm.
 constexpr uint32_t StaleFailures = 3;
-// The clock service starts about two minutes after boot: until the system
-// has run this long a stopped service is no cause for alarm.
-constexpr uint32_t ServiceStartGraceMs = 5 * 60 * 1000;
+// The clock service starts delayed, about two minutes after boot: until the
+// system has run this long a service that has not started since boot is no
+// cause for alarm. One that ran and stopped is.
+constexpr uint32_t ServiceStartGraceMs = 15 * 60 * 1000;
+// A stale clock alarms only with fresh evidence: a failed attempt made after
+// it became stale, or this long since the program started and since the PC
+// last woke up (the first attempt after a weekend off will likely succeed).
+constexpr uint32_t StaleEvidenceMs = 10 * 60 * 1000;
 
 struct HealthFacts {
     uint64_t now;
     uint64_t lastSync;      // the last setting of the clock
-    uint64_t lastGood;      // the start of the last attempt with a usable answer
-    uint32_t failures;      // attempts in a row without a usable answer
+    uint64_t lastGood;      // the clock read after the last good attempt (set, or within tolerance)
+    uint64_t lastAttempt;   // the start of the last attempt
+    uint32_t failures;      // attempts in a row without a good outcome
     uint32_t lastResult;    // the last attempt's last line (its string-table ID), 0: unknown
     int32_t syncInterval;   // minutes between automatic attempts
     bool syncOn;
     bool serviceMode;       // the clock service keeps the clock
     bool serviceRunning;
+    bool serviceNeverStarted; // not running, and not started since boot (exit code 1077)
 };
 
-// The later of the last setting and the last usable answer; an answer whose
-// attempt had to leave the clock wrong (a refused step, a failed setting)
-// does not count.
+// How long the system and this program have been up, for the alarms that
+// wait: milliseconds since boot, and since this program started or the PC
+// last woke up, whichever is later.
+struct WarningClock {
+    uint32_t uptimeMs;
+    uint32_t settledMs;
+};
+
+// The later of the last setting and the last good attempt.
 uint64_t LastGoodSynchronisation(const HealthFacts& facts);
+// Whether a last line says that answers came but the clock could not be
+// corrected: servers that disagree (12324), a step refused (12325), a
+// setting that failed (12310).
+bool LeavesClockUncorrected(uint32_t lastResult);
 ClockHealth EvaluateClockHealth(const HealthFacts& facts);
 // Whether the state shows the warning mark on the icon and deserves a
-// balloon: stale at once, a stopped service only after the start-up grace.
-bool HealthWarns(ClockHealth health, uint32_t uptimeMs);
+// balloon: an uncorrected clock at once; a stale one (or one never
+// synchronised) once the evidence is fresh; a stopped service at once if it
+// ran and stopped, after the start-up grace if it never started since boot.
+bool HealthWarns(ClockHealth health, const HealthFacts& facts, const WarningClock& clock);
+
+// A warning the user was told of with a balloon: its state and the last
+// good synchronisation at the time. Kept per user, so that a new logon does
+// not tell the same episode again.
+struct HealthEpisode {
+    uint32_t health; // a ClockHealth; HealthGood: none
+    uint64_t lastGood;
+};
+
+// Whether the state is one of the warnings (whether or not it shows yet).
+bool IsWarningState(ClockHealth health);
+// Whether a warning shown now deserves a balloon: a new cause, or the same
+// cause after a good synchronisation in between, is a new episode.
+bool NewHealthEpisode(ClockHealth health, uint64_t lastGood, const HealthEpisode& told);
 
 // "+1.23" for an offset of 12300000 with 2 decimals: the sign, the seconds
 // rounded half away from zero. `size` of 24 always suffices.

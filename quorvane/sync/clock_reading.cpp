@@ -32,7 +32,7 @@ uint64_t ReadMonotonicClock()
 {
     LARGE_INTEGER count, frequency;
     if (!QueryPerformanceCounter(&count) || !QueryPerformanceFrequency(&frequency) || frequency.QuadPart <= 0)
-        return GetTickCount64() * 10000;
+        return uint64_t(GetTickCount()) * 10000; // not GetTickCount64: the tray runs on Windows XP too
     const uint64_t ticks = uint64_t(count.QuadPart), perSecond = uint64_t(frequency.QuadPart);
     return ticks / perSecond * 10000000 + ticks % perSecond * 10000000 / perSecond;
 }

@@ -39,28 +39,40 @@ void WriteDword(HKEY key, const char* name, DWORD value)
 void ReadDrift(HKEY key, DriftRecord* drift)
 {
     DWORD ppb = 0;
-    ULONGLONG reference = 0, offset = 0;
+    ULONGLONG reference = 0, offset = 0, counter = 0, corrections = 0;
     drift->known = ReadDword(key, "Drift", &ppb);
     drift->ppb = LONG(ppb);
-    // Both halves of the reference, or none.
-    if (ReadQword(key, "DriftReference", &reference) && ReadQword(key, "DriftOffset", &offset)) {
+    // Every part of the reference, or none.
+    if (ReadQword(key, "DriftReference", &reference) && ReadQword(key, "DriftOffset", &offset)
+        && ReadQword(key, "DriftCounter", &counter) && ReadQword(key, "DriftCorrections", &corrections)) {
         drift->reference = reference;
         drift->referenceOffset = LONGLONG(offset);
+        drift->referenceCounter = counter;
+        drift->corrections = LONGLONG(corrections);
     } else {
         drift->reference = 0;
         drift->referenceOffset = 0;
+        drift->referenceCounter = 0;
+        drift->corrections = 0;
     }
 }
 
-void UpdateStoredDrift(HKEY readKey, HKEY writeKey, ULONGLONG time, LONGLONG offset, bool clockSet)
+void WriteDriftReference(HKEY key, const DriftRecord& drift)
+{
+    WriteQword(key, "DriftReference", drift.reference);
+    WriteQword(key, "DriftOffset", ULONGLONG(drift.referenceOffset));
+    WriteQword(key, "DriftCounter", drift.referenceCounter);
+    WriteQword(key, "DriftCorrections", ULONGLONG(drift.corrections));
+}
+
+void UpdateStoredDrift(HKEY readKey, HKEY writeKey, const DriftAnswer& answer)
 {
     DriftRecord drift;
     ReadDrift(readKey, &drift);
-    UpdateDrift(&drift, time, offset, clockSet);
+    UpdateDrift(&drift, answer);
     if (drift.known)
         WriteDword(writeKey, "Drift", DWORD(drift.ppb));
-    WriteQword(writeKey, "DriftReference", drift.reference);
-    WriteQword(writeKey, "DriftOffset", ULONGLONG(drift.referenceOffset));
+    WriteDriftReference(writeKey, drift);
 }
 
 } // namespace
@@ -93,38 +105,74 @@ void ReadHealthRecord(HKEY root, const char* path, HealthRecord* record)
     RegCloseKey(key);
 }
 
-void RecordServiceDrift(HKEY statusKey, ULONGLONG attemptStartFileTime, LONGLONG offset100ns, bool clockWasSet)
+void RecordServiceDrift(HKEY statusKey, const DriftAnswer& answer)
 {
     // The service's handle may only set values: read through one of our own.
     HKEY readKey;
     if (RegOpenKeyExA(statusKey, nullptr, 0, KEY_QUERY_VALUE, &readKey) != ERROR_SUCCESS)
         return;
-    UpdateStoredDrift(readKey, statusKey, attemptStartFileTime, offset100ns, clockWasSet);
+    UpdateStoredDrift(readKey, statusKey, answer);
     RegCloseKey(readKey);
 }
 
-void RecordOwnAttempt(ULONGLONG started, bool usable, LONGLONG offset, bool clockSet, const char* server,
-                      DWORD lastResult)
+void ClearDriftReference(HKEY statusKey)
+{
+    const DriftRecord none = {};
+    WriteDriftReference(statusKey, none);
+}
+
+void RecordOwnAttempt(ULONGLONG started, const OwnOutcome& outcome)
 {
     HKEY key;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, USER_STATUS_KEY, 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr)
         != ERROR_SUCCESS)
         return;
+    if (outcome.answered) {
+        WriteQword(key, "LastOffset", ULONGLONG(outcome.offset));
+        RegSetValueExA(key, "LastServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(outcome.server),
+                       DWORD(lstrlenA(outcome.server) + 1));
+    }
     DWORD failures = 0;
-    if (usable) {
-        WriteQword(key, "LastGoodTime", started);
-        WriteQword(key, "LastOffset", ULONGLONG(offset));
-        RegSetValueExA(key, "LastServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(server),
-                       DWORD(lstrlenA(server) + 1));
-        UpdateStoredDrift(key, key, started, offset, clockSet);
+    if (outcome.good) {
+        WriteQword(key, "LastGoodTime", outcome.finished);
+        UpdateStoredDrift(key, key, DriftAnswer{outcome.finished, outcome.counter, outcome.offset, outcome.clockSet});
     } else {
         ReadDword(key, "Failures", &failures);
         if (failures != 0xFFFFFFFF)
             ++failures;
     }
     WriteDword(key, "Failures", failures);
-    WriteDword(key, "LastResult", lastResult);
+    WriteDword(key, "LastResult", outcome.lastResult);
     WriteQword(key, "LastAttemptTime", started);
+    RegCloseKey(key);
+}
+
+void ReadHealthEpisode(HealthEpisode* episode)
+{
+    episode->health = HealthGood;
+    episode->lastGood = 0;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, USER_STATUS_KEY, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    DWORD health;
+    ULONGLONG lastGood;
+    // Both halves, or none.
+    if (ReadDword(key, "WarnedHealth", &health) && ReadQword(key, "WarnedGood", &lastGood)) {
+        episode->health = health;
+        episode->lastGood = lastGood;
+    }
+    RegCloseKey(key);
+}
+
+void WriteHealthEpisode(const HealthEpisode& episode)
+{
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, USER_STATUS_KEY, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
+                        nullptr, &key, nullptr)
+        != ERROR_SUCCESS)
+        return;
+    WriteDword(key, "WarnedHealth", episode.health);
+    WriteQword(key, "WarnedGood", episode.lastGood);
     RegCloseKey(key);
 }

@@ -5,10 +5,15 @@
 // LastOffset (REG_QWORD, signed 100 ns), LastServer (REG_SZ), LastResult and
 // Failures (REG_DWORD), and the drift: Drift (REG_DWORD, signed ppb; present
 // once measured), DriftReference (REG_QWORD FILETIME) and DriftOffset
-// (REG_QWORD, signed 100 ns). A missing or malformed value reads as unknown.
+// (REG_QWORD, signed 100 ns), DriftCounter (REG_QWORD, the monotonic counter
+// read with DriftReference) and DriftCorrections (REG_QWORD, signed 100 ns,
+// the corrections made since). A missing or malformed value reads as unknown.
 #pragma once
 
 #include <windows.h>
+
+#include "clock_drift.h"
+#include "clock_health.h"
 
 #define USER_STATUS_KEY "Software\\veskar\\quorvane\\Status"
 
@@ -25,13 +30,33 @@ struct HealthRecord {
 // Reads the record under `root`\`path`; all unknown when the key is missing.
 void ReadHealthRecord(HKEY root, const char* path, HealthRecord* record);
 
-// For the clock service, after each attempt with a usable, chosen answer:
-// updates the drift kept under the Status key (opened at least for setting
-// values; it is read through a handle of its own).
-void RecordServiceDrift(HKEY statusKey, ULONGLONG attemptStartFileTime, LONGLONG offset100ns, bool clockWasSet);
+// For the clock service, after each good attempt: updates the drift kept
+// under the Status key (opened at least for setting values; it is read
+// through a handle of its own).
+void RecordServiceDrift(HKEY statusKey, const DriftAnswer& answer);
+// Forgets the drift's reference: the next good answer starts anew.
+void ClearDriftReference(HKEY statusKey);
+
+// How one automatic attempt of the tray program ended.
+struct OwnOutcome {
+    bool good;            // the clock was set, or found within the tolerance
+    bool answered;        // an answer gave the time (offset and server known)
+    LONGLONG offset;      // 100 ns
+    bool clockSet;
+    const char* server;
+    DWORD lastResult;     // the last line's string-table ID
+    ULONGLONG finished;   // the clock read after the attempt (after the setting)
+    ULONGLONG counter;    // the monotonic counter read with it
+};
 
 // For the tray program's own synchronisation: the end of one automatic
-// attempt that started at `started`. A usable answer stores its offset,
-// server and drift and clears the failures; otherwise they count one more.
-void RecordOwnAttempt(ULONGLONG started, bool usable, LONGLONG offset, bool clockSet, const char* server,
-                      DWORD lastResult);
+// attempt that started at `started`. An answer stores its offset and server;
+// a good one its time and the drift, and clears the failures; anything else
+// counts one more.
+void RecordOwnAttempt(ULONGLONG started, const OwnOutcome& outcome);
+
+// The episode the user was last told of with a balloon, kept per user under
+// HKEY_CURRENT_USER\...\Status (WarnedHealth, REG_DWORD; WarnedGood,
+// REG_QWORD); none (HealthGood) when unknown.
+void ReadHealthEpisode(HealthEpisode* episode);
+void WriteHealthEpisode(const HealthEpisode& episode);

@@ -59,7 +59,7 @@ namespace {
 
 // Opens the service to query it and reads its state (0 when the query
 // fails): false when it is missing or not ours to ask.
-bool QueryClockService(DWORD* state)
+bool QueryClockService(DWORD* state, DWORD* exitCode = nullptr)
 {
     ServiceFunctions f;
     if (!LoadServiceFunctions(&f))
@@ -70,7 +70,10 @@ bool QueryClockService(DWORD* state)
     if (!service)
         return false;
     SERVICE_STATUS status;
-    *state = f.query(service, &status) ? status.dwCurrentState : 0;
+    const bool read = f.query(service, &status) != FALSE;
+    *state = read ? status.dwCurrentState : 0;
+    if (exitCode)
+        *exitCode = read ? status.dwWin32ExitCode : 0;
     f.close(service);
     f.close(manager);
     return true;
@@ -84,11 +87,15 @@ bool ClockServiceInstalled()
     return QueryClockService(&state);
 }
 
-bool ClockServiceRunning()
+bool ClockServiceRunning(bool* neverStarted)
 {
     // A service on its way up will take requests in a moment.
-    DWORD state;
-    return QueryClockService(&state) && (state == SERVICE_RUNNING || state == SERVICE_START_PENDING);
+    DWORD state = 0, exitCode = 0;
+    const bool running
+        = QueryClockService(&state, &exitCode) && (state == SERVICE_RUNNING || state == SERVICE_START_PENDING);
+    if (neverStarted)
+        *neverStarted = !running && exitCode == ERROR_SERVICE_NEVER_STARTED;
+    return running;
 }
 
 DWORD SendClockServiceControl(DWORD control)

@@ -42,29 +42,39 @@ struct SyncAttempt {
 
 SyncAttempt g_attempt = {nullptr, {}, {}, nullptr, nullptr, INVALID_SOCKET, 0, {}, false, 0, 0, false, false, 0};
 
-// Keeps how an automatic attempt ended, once, for the clock's health.
-void RecordOwnOutcome(bool usable, const ReplyFigures& figures, bool clockSet)
+// Keeps how an automatic attempt ended, once, for the clock's health. The
+// clock is read after the setting: the good time and the drift's reference
+// belong to the corrected clock.
+void RecordOwnOutcome(bool good, bool answered, const ReplyFigures& figures, bool clockSet)
 {
     if (!g_attempt.automatic)
         return;
     g_attempt.automatic = false;
-    DWORD result = LastStatusLineId();
-    if (!usable && !g_attempt.heard && result == IDS_NO_VALID_REPLY)
-        result = IDS_NO_ADDRESS_ANSWERED; // not a single datagram: likely a firewall
+    OwnOutcome outcome = {};
+    outcome.finished = ReadSystemClock();
+    outcome.counter = ReadMonotonicClock();
+    outcome.good = good;
+    outcome.answered = answered;
+    outcome.clockSet = clockSet;
+    outcome.lastResult = LastStatusLineId();
+    if (!answered && !g_attempt.heard && outcome.lastResult == IDS_NO_VALID_REPLY)
+        outcome.lastResult = IDS_NO_ADDRESS_ANSWERED; // not a single datagram: likely a firewall
     char server[65] = "";
-    if (usable && GetNumericHost(g_attempt.addresses->ai_addr, int(g_attempt.addresses->ai_addrlen), server,
-                                 sizeof server)
-                      != 0)
+    if (answered && GetNumericHost(g_attempt.addresses->ai_addr, int(g_attempt.addresses->ai_addrlen), server,
+                                   sizeof server)
+                        != 0)
         server[0] = '\0';
+    outcome.server = server;
     // The offset in 100 ns; the figures hold microseconds.
-    RecordOwnAttempt(g_attempt.started, usable, LONGLONG(figures.stepMicroseconds) * 10, clockSet, server, result);
+    outcome.offset = LONGLONG(figures.stepMicroseconds) * 10;
+    RecordOwnAttempt(g_attempt.started, outcome);
     PostMessageA(GetWindow(g_attempt.window, GW_OWNER), WM_SYNC_RECORDED, 0, 0);
 }
 
 void RecordOwnFailure()
 {
     const ReplyFigures none = {};
-    RecordOwnOutcome(false, none, false);
+    RecordOwnOutcome(false, false, none, false);
 }
 
 void CloseSyncSocket()
@@ -257,9 +267,16 @@ void OnSocket(WPARAM socket, LPARAM event)
     const ReplyVerdict verdict = ProcessReply(reply, arrival, &g_attempt.sent, &g_attempt.request, &figures);
     NoteServerVerdict(&g_serverKiss, g_attempt.hostName, verdict);
     switch (verdict) {
-    case ReplyIgnored:
     case ReplyNotUsed:
-        return; // the resends go on
+        // The answer gave the time but Windows would not take it (a limited
+        // user has no right to set the clock): asking again changes nothing.
+        if (g_attempt.request.Mode == Synchronise && LastStatusLineId() == IDS_SYNC_FAILED) {
+            RecordOwnOutcome(false, true, figures, false);
+            StopAndFinish();
+        }
+        return; // otherwise the resends go on
+    case ReplyIgnored:
+        return;
     case ReplyKissRate:
     case ReplyKissDeny:
         // The server asked not to be asked again now: no resend.
@@ -268,7 +285,7 @@ void OnSocket(WPARAM socket, LPARAM event)
         return;
     case ReplyFinished:
         // Within the tolerance the request turned into a test: not set.
-        RecordOwnOutcome(true, figures, g_attempt.request.Mode == Synchronise);
+        RecordOwnOutcome(true, true, figures, g_attempt.request.Mode == Synchronise);
         StopAndFinish();
         return;
     }
@@ -293,6 +310,8 @@ void OnServicePoll()
     if (ReadServiceStatusTime("LastAttemptTime") != g_attempt.serviceAttempt) {
         KillTimer(g_attempt.window, IDT_SERVICE_POLL);
         ShowServiceLines();
+        // The icon and the tip tell the new result at once, not at the next minute.
+        PostMessageA(GetWindow(g_attempt.window, GW_OWNER), WM_SYNC_RECORDED, 0, 0);
         FinishAttempt();
     } else if (GetTickCount() - g_attempt.serviceAsked >= SERVICE_WAIT_MS) {
         KillTimer(g_attempt.window, IDT_SERVICE_POLL);

@@ -12,11 +12,12 @@ enum SessionCode {
     SessionUnlock = 8,
 };
 
-bool BusyOrAway(int state)
+bool BusyOrAway(const AnnounceSituation& situation)
 {
     // StateQuietTime is a new user's first hour, not a reason for silence.
+    const int state = situation.notificationState;
     return state == StateNotPresent || state == StateBusy || state == StateFullScreenDirect3D || state == StatePresentation
-        || state == StateFullScreenApp;
+        || (state == StateFullScreenApp && !situation.appStateIncludesStartMenu);
 }
 
 } // namespace
@@ -46,7 +47,7 @@ bool ShouldAnnounce(const SYSTEMTIME& now, const AnnounceRules& rules, const Ann
         return false;
     if (rules.quietHours && InQuietHours(now.wHour * 60 + now.wMinute, rules.quietFrom, rules.quietTo))
         return false;
-    return !(rules.quietWhenBusy && BusyOrAway(situation.notificationState));
+    return !(rules.quietWhenBusy && BusyOrAway(situation));
 }
 
 void NoteSessionChange(SessionState* state, unsigned code)

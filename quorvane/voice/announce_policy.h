@@ -25,6 +25,9 @@ struct AnnounceSituation {
     int notificationState; // a UserNotificationState
     bool sessionAway;      // the session is locked or disconnected
     bool outputMuted;      // the default output device is muted or at volume 0
+    // Windows 10 and later report StateFullScreenApp also while the Start
+    // menu is open: then it says nothing about a full-screen program.
+    bool appStateIncludesStartMenu;
 };
 
 // The settings that decide, as the per-user record holds them.

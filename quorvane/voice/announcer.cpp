@@ -61,23 +61,25 @@ void AnnounceIfWelcome(const SYSTEMTIME& now)
 {
     const AnnounceRules rules = CurrentRules();
     AnnounceSituation situation = {MinuteTickTrigger, StateUnknown,
-                                   g_session.locked || g_session.disconnected, false};
+                                   g_session.locked || g_session.disconnected, false, false};
     // Windows is asked only when the clock and the settings alone would speak.
     if (!ShouldAnnounce(now, rules, situation))
         return;
     situation.notificationState = QueryUserNotificationState();
+    situation.appStateIncludesStartMenu = AppStateIncludesStartMenu();
     situation.outputMuted = DefaultOutputMuted();
+    // The minute judged is the minute spoken, however long the queries took.
     if (ShouldAnnounce(now, rules, situation))
-        AnnounceTime(g_settings.VoiceVolume);
+        AnnounceTime(now, g_settings.VoiceVolume);
 }
 
 void SpeakTimeNow()
 {
     SYSTEMTIME now;
     ReadLocalClock(&now);
-    const AnnounceSituation situation = {SpeakNowTrigger, StateUnknown, false, DefaultOutputMuted()};
+    const AnnounceSituation situation = {SpeakNowTrigger, StateUnknown, false, DefaultOutputMuted(), false};
     if (ShouldAnnounce(now, CurrentRules(), situation))
-        AnnounceTime(g_settings.VoiceVolume);
+        AnnounceTime(now, g_settings.VoiceVolume);
 }
 
 void NoteSessionNotification(unsigned code)
@@ -131,10 +133,8 @@ bool PlayClips(const char* names, int count, int percent)
     return result;
 }
 
-void AnnounceTime(int percent)
+void AnnounceTime(const SYSTEMTIME& now, int percent)
 {
-    SYSTEMTIME now;
-    ReadLocalClock(&now);
     // A 12-hour dial: midnight and noon are both "H00".
     const int hour = now.wHour < 12 ? now.wHour : now.wHour - 12;
     char names[2 * NameSlot];

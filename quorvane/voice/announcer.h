@@ -3,9 +3,9 @@
 
 #include <windows.h>
 
-// Speaks the current local time: the hour clip ("H00" to "H11") and the
+// Speaks the local time `now`: the hour clip ("H00" to "H11") and the
 // minute clip ("M%02d") joined, at `percent` of the recorded volume.
-void AnnounceTime(int percent);
+void AnnounceTime(const SYSTEMTIME& now, int percent);
 // The minute tick's announcement of `now`: played only when welcome (the
 // interval, a late tick, quiet hours, a busy or absent user, a locked
 // session, a muted output), at the chosen volume.

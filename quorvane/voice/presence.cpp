@@ -60,6 +60,14 @@ int QueryUserNotificationState()
     return state;
 }
 
+bool AppStateIncludesStartMenu()
+{
+    // The manifest names Windows 10, so the version is told as it is.
+    OSVERSIONINFOA version;
+    version.dwOSVersionInfoSize = sizeof version;
+    return GetVersionExA(&version) && version.dwMajorVersion >= 10;
+}
+
 bool DefaultOutputMuted()
 {
     // Apartment-threaded, as the rest of the main thread's COM use; a thread

@@ -9,6 +9,9 @@
 // SHQueryUserNotificationState's answer (Windows Vista and later, looked up
 // at run time); 0 when there is none.
 int QueryUserNotificationState();
+// Whether SHQueryUserNotificationState's QUNS_APP also means an open Start
+// menu (Windows 10 and later).
+bool AppStateIncludesStartMenu();
 // Whether the default console output device is muted or at volume 0
 // (Windows Vista and later); any failure counts as not muted.
 bool DefaultOutputMuted();

@@ -187,20 +187,35 @@ TEST_F(SettingsTest, OddlySizedValuesNeverLeaveAFieldUndefined)
 // the clock service keeps through a handle that may only set values.
 TEST_F(SettingsTest, TheHealthRecordCountsFailuresAndLearnsTheDrift)
 {
-    const ULONGLONG day = 864000000000ull, start = 134100000000000000ull;
-    RecordOwnAttempt(start, false, 0, false, "", 12326);
-    RecordOwnAttempt(start + 1, false, 0, false, "", 12304);
+    const ULONGLONG day = 864000000000ull, start = 134100000000000000ull, counter = 5000000000ull;
+    auto outcome = [](bool good, LONGLONG offset, bool set, const char* server, DWORD result, ULONGLONG finished,
+                      ULONGLONG count) {
+        return OwnOutcome{good, *server != '\0', offset, set, server, result, finished, count};
+    };
+    RecordOwnAttempt(start, outcome(false, 0, false, "", 12326, start + 10, counter));
+    RecordOwnAttempt(start + 1, outcome(false, 0, false, "", 12304, start + 11, counter));
     HealthRecord record;
     ReadHealthRecord(HKEY_CURRENT_USER, USER_STATUS_KEY, &record);
     EXPECT_EQ(record.failures, 2u);
     EXPECT_EQ(record.lastResult, 12304u);
     EXPECT_EQ(record.lastGood, 0u);
     EXPECT_FALSE(record.offsetKnown);
-    RecordOwnAttempt(start + 2, true, -3000000, true, "127.0.0.1", 12309);
-    RecordOwnAttempt(start + 2 + day, true, -12000000, false, "127.0.0.2", 12308);
+    // An answer that Windows would not take: its offset is known, the
+    // failures count on, and no good time is kept.
+    RecordOwnAttempt(start + 2, outcome(false, 72000000000ll, false, "127.0.0.9", 12310, start + 12, counter));
+    ReadHealthRecord(HKEY_CURRENT_USER, USER_STATUS_KEY, &record);
+    EXPECT_EQ(record.failures, 3u);
+    EXPECT_EQ(record.lastResult, 12310u);
+    EXPECT_EQ(record.lastGood, 0u);
+    EXPECT_EQ(record.offset, 72000000000ll);
+    // The good time is the clock read after the setting, not the attempt's start.
+    RecordOwnAttempt(start + 3, outcome(true, -3000000, true, "127.0.0.1", 12309, start + 3 + 1000, counter));
+    RecordOwnAttempt(start + 3 + day,
+                     outcome(true, -12000000, false, "127.0.0.2", 12308, start + 3 + 1000 + day, counter + day));
     ReadHealthRecord(HKEY_CURRENT_USER, USER_STATUS_KEY, &record);
     EXPECT_EQ(record.failures, 0u);
-    EXPECT_EQ(record.lastGood, start + 2 + day);
+    EXPECT_EQ(record.lastGood, start + 3 + 1000 + day);
+    EXPECT_EQ(record.lastAttempt, start + 3 + day);
     EXPECT_TRUE(record.offsetKnown);
     EXPECT_EQ(record.offset, -12000000);
     EXPECT_STREQ(record.server, "127.0.0.2");
@@ -211,8 +226,12 @@ TEST_F(SettingsTest, TheHealthRecordCountsFailuresAndLearnsTheDrift)
     HKEY setOnly;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, status, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &setOnly, nullptr),
               ERROR_SUCCESS);
-    RecordServiceDrift(setOnly, start, 0, false);
-    RecordServiceDrift(setOnly, start + day / 2, 6000000, false); // 0.6 s behind after 12 h
+    RecordServiceDrift(setOnly, DriftAnswer{start, counter, 0, false});
+    // 0.6 s behind after 12 h
+    RecordServiceDrift(setOnly, DriftAnswer{start + day / 2, counter + day / 2, 6000000, false});
+    // Standing aside for a domain forgets the reference: the next pair starts anew.
+    ClearDriftReference(setOnly);
+    RecordServiceDrift(setOnly, DriftAnswer{start + day, counter + day, 0, false});
     RegCloseKey(setOnly);
     ReadHealthRecord(HKEY_CURRENT_USER, status, &record);
     EXPECT_TRUE(record.driftKnown);

@@ -26,7 +26,7 @@ enum Control {
     Autostart = 1035, Server = 1015, MaxDelay = 1055, Tolerance = 1056, ShiftOn = 1053, Shift = 1054,
     TestButton = 1010, Defaults = 1011, LastSync = 1032, StatusList = 1057, QuietButton = 1200, QuietHours = 1201,
     QuietFromHour = 1202, QuietFromMinute = 1203, QuietToHour = 1204, QuietToMinute = 1205, QuietWhenBusy = 1206,
-    LastOffset = 1100, Drift = 1101, Health = 1102,
+    LastOffset = 1100, Drift = 1101, Health = 1102, HealthCause = 1103,
 };
 const char OutOfRange[] = "範囲外の数値が指定されています。";
 const char NotANumber[] = "不正な数値です。";
@@ -100,6 +100,14 @@ protected:
     {
         DWORD_PTR result;
         SendMessageTimeoutA(main_, RegisterWindowMessageA("TaskbarCreated"), 0, 0, SMTO_NORMAL, 5000, &result);
+    }
+
+    // Has the icon tell the clock's health at once, as the program does when
+    // an attempt's outcome is kept (WM_SYNC_RECORDED).
+    void RefreshHealth()
+    {
+        DWORD_PTR result;
+        SendMessageTimeoutA(main_, WM_APP + 101, 0, 0, SMTO_NORMAL, 5000, &result);
     }
 
     void WithVoice()
@@ -656,6 +664,31 @@ TEST_F(QuorvaneTest, AboutBoxShowsTheLastAutomaticSynchronisation)
     }
     CloseDialog(about, IDOK);
     EXPECT_EQ(ExitProgram(), 0u);
+
+    // Without the right to set the clock (Wine refuses a step of 5 s as
+    // Windows refuses a limited user): the attempt ends at its answer, and
+    // the balloon and the About box name that cause.
+    sntp.SetOffsetMs(5000);
+    const size_t asked = sntp.RequestTicks().size();
+    WithShellLog();
+    Start();
+    ASSERT_TRUE(WaitFor([&] { return !ShellLog("balloon").empty(); }, 10000));
+    Sleep(1500); // a resend would have gone out by now
+    EXPECT_EQ(sntp.RequestTicks().size(), asked + 1);
+    EXPECT_EQ(ShellLog("balloon"), (std::vector<std::string>{"時計を合わせられませんでした。|このPCでは時計を変更する"
+                                                             "権限がありません。管理者に連絡してください。"}));
+    EXPECT_EQ(ShellLog("icon").back().substr(0, 8), "warning|");
+    DWORD result = 0;
+    size = 4;
+    RegGetValueA(HKEY_CURRENT_USER, "Software\\veskar\\quorvane\\Status", "LastResult", RRF_RT_REG_DWORD, nullptr,
+                 &result, &size);
+    EXPECT_EQ(result, 12310u);
+    about = OpenDialog(About, LastSync);
+    ASSERT_NE(about, nullptr);
+    EXPECT_EQ(ControlText(GetDlgItem(about, Health)), "時計を合わせられませんでした。");
+    EXPECT_EQ(ControlText(GetDlgItem(about, HealthCause)), "時刻合わせに失敗しました。");
+    CloseDialog(about, IDOK);
+    EXPECT_EQ(ExitProgram(), 0u);
 }
 
 // The announcement of `time` at full volume, as the archive's clips give it.
@@ -1066,12 +1099,12 @@ TEST_F(ServiceAgreement, DISABLED_BelievesOnlyAgreeingAddressesAndStepsWithinThe
     EXPECT_EQ(LastResult(), 12309u) << Shown();
     EXPECT_TRUE(HasLine("2001:db8::1: このPCからは送れない種類のアドレスです。"));
     EXPECT_EQ(Requests("127.0.0.11"), 1);
+    EXPECT_GT(Qword("LastSyncTime"), synced);
+    synced = Qword("LastSyncTime");
     // Where no address can be sent to, the firewall is not the reason.
     Ask("v6only.test");
     EXPECT_EQ(LastResult(), 12311u) << Shown();
     EXPECT_TRUE(HasLine("2001:db8::2: このPCからは送れない種類のアドレスです。"));
-    EXPECT_GT(Qword("LastSyncTime"), synced);
-    synced = Qword("LastSyncTime");
 
     // A first answer refused only for its round trip: the resend's answer,
     // which is fast, sets the clock.
@@ -1106,7 +1139,9 @@ TEST_F(ServiceAgreement, DISABLED_BelievesOnlyAgreeingAddressesAndStepsWithinThe
     EXPECT_EQ(Requests("127.0.0.9"), 2);
     DWORD failures = 0, size = 4;
     RegGetValueA(HKEY_LOCAL_MACHINE, StatusKey, "Failures", RRF_RT_REG_DWORD, nullptr, &failures, &size);
-    EXPECT_EQ(failures, 1u);
+    // The disagreement and the refused step before it count as well: neither
+    // corrected the clock.
+    EXPECT_EQ(failures, 3u);
 
     // 10 bytes from the server's own address and port come first: ignored,
     // and the real answer that follows is used.
@@ -1137,14 +1172,15 @@ TEST_F(ServiceAgreement, DISABLED_BelievesOnlyAgreeingAddressesAndStepsWithinThe
 TEST_F(ClockServiceTest, TheTrayProgramShowsAndEditsTheServicesSettingsAndAsksItToSynchronise)
 {
     SntpTestServer server;
-    ASSERT_TRUE(server.Start("127.0.0.1", SntpBehaviour::Silent));
+    ASSERT_TRUE(server.Start("127.0.0.1", SntpBehaviour::Answer));
     server.SetOffsetMs(300);
     WriteMachineSettings("127.0.0.1");
     // The per-user values differ, so that the dialogs show whose they are.
     SetString("Server", "127.0.0.3");
     SetDword("SyncInterval", 45);
-    // The last setting two days ago, and a server that does not answer: the
-    // clock is stale, which the About box, the tip, the icon and one balloon tell.
+    // The last setting two days ago (a PC that was off), and a server that
+    // answers: the About box and the tip tell the facts at once, but nothing
+    // alarms before the service's first attempt, which puts it right.
     const ULONGLONG twoDaysAgo = Now() - 2ull * 24 * 3600 * 10000000;
     RegSetKeyValueA(HKEY_LOCAL_MACHINE, StatusKey, "LastSyncTime", REG_QWORD, &twoDaysAgo, sizeof twoDaysAgo);
     ASSERT_TRUE(StartServiceA(service_, 0, nullptr));
@@ -1156,16 +1192,26 @@ TEST_F(ClockServiceTest, TheTrayProgramShowsAndEditsTheServicesSettingsAndAsksIt
     EXPECT_EQ(ControlText(GetDlgItem(about, LastSync)).substr(19), " に時刻同期しました。");
     EXPECT_FALSE(IsWindowVisible(GetDlgItem(about, LastOffset)));
     CloseDialog(about, IDOK);
-    ASSERT_TRUE(WaitFor([&] { return !ShellLog("balloon").empty(); }));
-    RefreshTrayIcon();
-    RefreshTrayIcon();
-    EXPECT_EQ(ShellLog("balloon"), (std::vector<std::string>{
-        "24時間以上、時刻を合わせられていません。|右クリックして「今すぐ合わせる」を選ぶと、原因を表示します。"}));
     std::vector<std::string> icons = ShellLog("icon");
-    ASSERT_GE(icons.size(), 3u);
-    EXPECT_EQ(icons.back().substr(0, 8), "warning|");
-    EXPECT_EQ(icons.back().substr(icons.back().rfind('|') + 1), "時刻合わせ: 24時間以上できていません");
-    server.SetBehaviour(SntpBehaviour::Answer);
+    ASSERT_FALSE(icons.empty());
+    EXPECT_EQ(icons[0].substr(0, 7), "normal|");
+    EXPECT_EQ(icons[0].substr(icons[0].rfind('|') + 1), "時刻合わせ: 24時間以上できていません");
+    ASSERT_TRUE(NextAttempt(0, 20000));
+    EXPECT_EQ(LastResult(), 12309u);
+    RefreshHealth();
+    icons = ShellLog("icon");
+    for (const std::string& icon : icons)
+        EXPECT_EQ(icon.substr(0, 7), "normal|") << icon;
+    SYSTEMTIME today;
+    GetLocalTime(&today);
+    char dated[32];
+    wsprintfA(dated, "時刻合わせ: %d/%d ", today.wMonth, today.wDay);
+    std::string tip = icons.back().substr(icons.back().rfind('|') + 1);
+    EXPECT_EQ(tip.substr(0, strlen(dated)), dated) << tip;
+    // With the offset the service keeps (0.3 s ahead).
+    EXPECT_NE(tip.find(" (誤差 +0."), std::string::npos) << tip;
+    EXPECT_TRUE(ShellLog("balloon").empty());
+    const ULONGLONG first = Qword("LastAttemptTime");
 
     // The dialogs show and edit the machine's values; OK writes all six.
     HWND settings = OpenDialog(Settings, SyncInterval);
@@ -1189,29 +1235,31 @@ TEST_F(ClockServiceTest, TheTrayProgramShowsAndEditsTheServicesSettingsAndAsksIt
     EXPECT_EQ(RegGetValueA(HKEY_LOCAL_MACHINE, MachineKey, "Sync", RRF_RT_REG_SZ, nullptr, nullptr, nullptr),
               ERROR_SUCCESS);
 
-    // The service reads them (control 129) and asks the new server 10 s later.
-    ASSERT_TRUE(NextAttempt(0, 20000));
+    // The service reads them (control 129) and asks the new server 10 s
+    // later, which is an hour ahead: a step the service takes from no single
+    // address. The clock could not be corrected, which the icon, one balloon
+    // and the About box tell at once.
+    server.SetOffsetMs(3600000);
+    ASSERT_TRUE(NextAttempt(first, 20000));
     ASSERT_FALSE(LastLines().empty());
     EXPECT_EQ(LastLines()[0], "サーバを検索しています… (localhost)");
-    EXPECT_EQ(LastResult(), 12309u);
+    EXPECT_EQ(LastResult(), 12325u);
     const DWORD attempted = GetTickCount();
-
-    // Good again: the normal icon, the setting's time and offset in the tip.
-    RefreshTrayIcon();
+    RefreshHealth();
     icons = ShellLog("icon");
-    EXPECT_EQ(icons.back().substr(0, 7), "normal|");
-    const std::string tip = icons.back().substr(icons.back().rfind('|') + 1);
-    SYSTEMTIME today;
-    GetLocalTime(&today);
-    char dated[32];
-    wsprintfA(dated, "時刻合わせ: %d/%d ", today.wMonth, today.wDay);
-    EXPECT_EQ(tip.substr(0, strlen(dated)), dated) << tip;
-    // With the offset the service keeps (0.3 s ahead).
-    EXPECT_NE(tip.find(" (誤差 +0."), std::string::npos) << tip;
-
-    // The About box shows the service's last setting, in local time.
+    EXPECT_EQ(icons.back().substr(0, 8), "warning|");
+    EXPECT_EQ(icons.back().substr(icons.back().rfind('|') + 1), "時刻合わせ: 時計を合わせられません");
+    RefreshHealth();
+    EXPECT_EQ(ShellLog("balloon"),
+              (std::vector<std::string>{"時計を合わせられませんでした。|サーバの時刻が一致しないか、時計が大きくずれて"
+                                        "います。一度手で時計を合わせるか、信頼できるサーバを指定してください。"}));
     about = OpenDialog(About, LastSync);
     ASSERT_NE(about, nullptr);
+    EXPECT_EQ(ControlText(GetDlgItem(about, Health)), "時計を合わせられませんでした。");
+    EXPECT_TRUE(IsWindowVisible(GetDlgItem(about, HealthCause)));
+    EXPECT_EQ(ControlText(GetDlgItem(about, HealthCause)), LastLines().back());
+    EXPECT_EQ(LastLines().back().rfind("時計との差が大きすぎるため (+3", 0), 0u) << LastLines().back();
+    // The service's last setting, in local time.
     SYSTEMTIME now;
     GetLocalTime(&now);
     char expected[64];
@@ -1220,6 +1268,12 @@ TEST_F(ClockServiceTest, TheTrayProgramShowsAndEditsTheServicesSettingsAndAsksIt
     EXPECT_EQ(line.substr(0, 11), expected);
     EXPECT_EQ(line.substr(19), " に時刻同期しました。");
     CloseDialog(about, IDOK);
+    // A new logon (here a new run) does not tell the same episode again.
+    EXPECT_EQ(ExitProgram(), 0u);
+    Start();
+    RefreshHealth();
+    EXPECT_EQ(ShellLog("icon").back().substr(0, 8), "warning|");
+    EXPECT_EQ(ShellLog("balloon").size(), 1u);
 
     // The elevated copy's command line: bad values change nothing.
     const std::string good = "6c6f63616c686f737400 00000001 0000001e 000001f4 00000064 00000000";
@@ -1246,7 +1300,10 @@ TEST_F(ClockServiceTest, TheTrayProgramShowsAndEditsTheServicesSettingsAndAsksIt
     EXPECT_LE(last.bottom, client.bottom);
     CloseDialog(progress, IDCANCEL);
 
-    // A minute after it: the service's new attempt.
+    // A minute after it, with the server right again: the service's new
+    // attempt, whose result the icon and the tip show as soon as it comes;
+    // the balloon still shown is withdrawn.
+    server.SetOffsetMs(300);
     Sleep(std::max<long>(0, 61000 - long(GetTickCount() - attempted)));
     progress = SyncNowFromMenu();
     ASSERT_NE(progress, nullptr);
@@ -1255,9 +1312,15 @@ TEST_F(ClockServiceTest, TheTrayProgramShowsAndEditsTheServicesSettingsAndAsksIt
     EXPECT_EQ(shown, LastLines());
     ASSERT_FALSE(shown.empty());
     EXPECT_EQ(shown.back(), "時刻合わせに成功しました。");
+    EXPECT_TRUE(WaitFor([&] { return ShellLog("icon").back().substr(0, 7) == "normal|"; }, 3000));
+    tip = ShellLog("icon").back().substr(ShellLog("icon").back().rfind('|') + 1);
+    EXPECT_EQ(tip.substr(0, strlen(dated)), dated) << tip;
+    EXPECT_EQ(ShellLog("balloon").back(), "|");
     CloseDialog(progress, IDCANCEL);
 
-    // With the service stopped: the About box and "今すぐ合わせる" say so at once.
+    // With the service stopped: the About box and "今すぐ合わせる" say so at
+    // once, and so do the icon and a balloon: it ran and stopped, no delayed
+    // start is still to come.
     SERVICE_STATUS status;
     ControlService(service_, SERVICE_CONTROL_STOP, &status);
     ASSERT_TRUE(WaitFor([&] { return State(service_) == SERVICE_STOPPED; }, 5000));
@@ -1265,6 +1328,10 @@ TEST_F(ClockServiceTest, TheTrayProgramShowsAndEditsTheServicesSettingsAndAsksIt
     ASSERT_NE(about, nullptr);
     EXPECT_EQ(ControlText(GetDlgItem(about, Health)), "時刻合わせサービスが止まっています。");
     CloseDialog(about, IDOK);
+    RefreshHealth();
+    EXPECT_EQ(ShellLog("icon").back().substr(0, 8), "warning|");
+    EXPECT_EQ(ShellLog("balloon").back(),
+              "時刻合わせサービスが止まっています。|管理者がサービス「Quorvane 時刻合わせ」を開始してください。");
     progress = SyncNowFromMenu();
     ASSERT_NE(progress, nullptr);
     ASSERT_TRUE(WaitFor([&] { return ControlText(GetDlgItem(progress, IDCANCEL)) == "閉じる"; }, 3000));
@@ -1389,9 +1456,11 @@ TEST_F(ServicePoser, DISABLED_ForScreenshots)
     for (const char* name : {"LastSyncTime", "LastGoodTime"})
         RegSetKeyValueA(HKEY_LOCAL_MACHINE, StatusKey, name, REG_QWORD, &twoDaysAgo, sizeof twoDaysAgo);
     RegSetKeyValueA(HKEY_LOCAL_MACHINE, StatusKey, "LastResult", REG_DWORD, &noAnswer, sizeof noAnswer);
+    const ULONGLONG before = Qword("LastAttemptTime");
     ASSERT_TRUE(StartServiceA(service_, 0, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return State(service_) == SERVICE_RUNNING; }, 3000));
-    RefreshTrayIcon();
+    // The stale record alarms once the service's next attempt has failed too.
+    ASSERT_TRUE(NextAttempt(before, 20000));
+    RefreshHealth();
     PoseForScreenshot("tray-balloon", nullptr);
     PoseForScreenshot("tray-tip-stale", nullptr);
     about = OpenDialog(About, LastSync);

@@ -24,11 +24,11 @@ const AnnounceRules EveryMinute = {1, 1, 9 * 60, 9 * 60, 1};    // start = end: 
 
 AnnounceSituation Tick(int state = StateAcceptsNotifications, bool away = false, bool muted = false)
 {
-    return {MinuteTickTrigger, state, away, muted};
+    return {MinuteTickTrigger, state, away, muted, false};
 }
 AnnounceSituation Asked(int state = StateAcceptsNotifications, bool away = false, bool muted = false)
 {
-    return {SpeakNowTrigger, state, away, muted};
+    return {SpeakNowTrigger, state, away, muted, false};
 }
 
 TEST(AnnouncePolicy, SpeaksOnlyWhenWelcome)
@@ -86,6 +86,13 @@ TEST(AnnouncePolicy, SpeaksOnlyWhenWelcome)
         {At(10, 47), &Hourly, Asked(StateAcceptsNotifications, false, true), false},
         {At(23, 13), &NightQuiet, Asked(StateAcceptsNotifications, false, true), false},
     };
+    // Windows 10 and later report QUNS_APP also for an open Start menu: it
+    // silences nothing there.
+    AnnounceSituation startMenu = Tick(StateFullScreenApp);
+    startMenu.appStateIncludesStartMenu = true;
+    EXPECT_TRUE(ShouldAnnounce(At(12, 0), Hourly, startMenu));
+    startMenu.notificationState = StateBusy; // a real full-screen program still does
+    EXPECT_FALSE(ShouldAnnounce(At(12, 0), Hourly, startMenu));
     AnnounceRules none = Hourly;
     none.voiceInterval = 0;
     EXPECT_FALSE(ShouldAnnounce(At(0, 0), none, Tick()));

@@ -73,13 +73,13 @@ TEST(Announcer, SpeaksTheHourOnATwelveHourDialThenTheMinute)
     } cases[] = {{13, 30, "H01", "M30"}, {0, 0, "H00", "M00"}, {12, 0, "H00", "M00"}, {23, 0, "H11", "M00"}};
     for (const auto& c : cases) {
         At(c.hour, c.minute);
-        AnnounceTime(100);
+        AnnounceTime(g_localTime, 100);
         ASSERT_EQ(g_played.size(), 1u) << c.hour << ":" << c.minute;
         EXPECT_EQ(PlayedSamples(g_played[0]), Expected(c.hourClip, c.minuteClip, 100)) << c.hour << ":" << c.minute;
     }
     // Every minute has its clip.
     At(9, 15);
-    AnnounceTime(100);
+    AnnounceTime(g_localTime, 100);
     ASSERT_EQ(g_played.size(), 1u);
     EXPECT_EQ(PlayedSamples(g_played[0]), Expected("H09", "M15", 100));
     // A name that is not in the archive: nothing is heard.
@@ -133,6 +133,14 @@ TEST(Announcer, TheMinuteTickAndSpeakNowFollowThePolicy)
     AnnounceIfWelcome(g_localTime);
     ASSERT_EQ(g_played.size(), 1u);
     EXPECT_EQ(PlayedSamples(g_played[0]), Expected("H00", "M00", 66));
+    // The minute judged is the minute spoken, even when the clock has moved
+    // on while Windows was asked.
+    At(12, 1);
+    SYSTEMTIME judged = g_localTime;
+    judged.wMinute = 0;
+    AnnounceIfWelcome(judged);
+    ASSERT_EQ(g_played.size(), 1u);
+    EXPECT_EQ(PlayedSamples(g_played[0]), Expected("H00", "M00", 66));
 }
 
 TEST(Announcer, ScalesEverySampleOfTheJoinedSound)
@@ -177,6 +185,13 @@ int QueryUserNotificationState()
 {
     ++g_queries;
     return g_notificationState;
+}
+
+bool g_windows10;
+
+bool AppStateIncludesStartMenu()
+{
+    return g_windows10;
 }
 
 bool DefaultOutputMuted()
