@@ -135,8 +135,9 @@ bool MakeDestination()
         return false;
     }
     // A service's program runs from an earlier folder only once that is the
-    // product's own.
-    if (existing && ServiceNeedsProtectedFolder()) {
+    // product's own; so does any product from a folder that others could
+    // change.
+    if (existing && (ServiceNeedsProtectedFolder() || g_setup.takeOverDestination)) {
         *last = '\0';
         made = ProtectExistingFolder(destination);
         if (!made)

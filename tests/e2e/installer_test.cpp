@@ -158,6 +158,21 @@ bool ReadLink(const std::string& path, Link* link)
     return loaded;
 }
 
+// What installer_probe reads as the security of a folder (no "\" at its
+// end); any other folder reads as Program Files' own.
+const char FolderSecurityKey[] = "Software\\QvTestFolderSecurity";
+// A folder made directly under a drive root inherits from it that every
+// authenticated user may change, and so rename, it.
+const char BelowDriveRoot[] = "O:BAD:AI(A;OICIID;FA;;;BA)(A;OICIID;FA;;;SY)(A;OICIID;0x1200a9;;;BU)"
+                              "(A;ID;0x1301bf;;;AU)(A;OICIIOID;SDGXGWGR;;;AU)";
+const char UsersModify[] = "O:BAD:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1301bf;;;BU)";
+const char OthersMayChange[] = " は管理者以外のユーザーも変更できます。管理者だけが変更できるように保護をかけ直してインストールしますか?";
+
+void SetFolderSecurity(const std::string& folder, const char* sddl)
+{
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, FolderSecurityKey, folder.c_str(), REG_SZ, sddl, DWORD(strlen(sddl) + 1));
+}
+
 class InstallerTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -223,6 +238,7 @@ protected:
             RegCloseKey(link);
         }
         RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\QvTest");
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, FolderSecurityKey);
         RemoveTree(ShellFolder("Programs") + "\\" + Title);
         DeleteFileA((ShellFolder("Startup") + "\\" + Title + ".lnk").c_str());
         DeleteFileA((ShellFolder("Desktop") + "\\" + Title + ".lnk").c_str());
@@ -383,7 +399,11 @@ TEST_F(InstallerTest, InstallsAJapaneseProductAndRemovesItAgain)
         << ControlText(sheet);
     EXPECT_EQ(ControlText(FindDescendant(sheet, Destination)), ProgramFiles() + "\\" + Title + "\\");
 
-    EXPECT_EQ(TryDestination(sheet, std::string("T:\\") + Title), "");
+    // The folder was there, and others may change it: taken over on Yes.
+    SetFolderSecurity(destination_.substr(0, destination_.size() - 1), UsersModify);
+    EXPECT_EQ(TryDestination(sheet, std::string("T:\\") + Title), std::string("T:\\") + Title + OthersMayChange);
+    EXPECT_EQ(ControlText(lastBox_), Title);
+    Answer(IDYES);
     HWND startMenu = nullptr;
     ASSERT_TRUE(WaitFor([&] { return (startMenu = FindDescendant(sheet, StartMenu)) != nullptr; }));
     EXPECT_TRUE(IsChecked(GetParent(startMenu), StartMenu));
@@ -582,7 +602,11 @@ TEST_F(InstallerTest, RefusesDestinationsItCannotUse)
         // point: as the destination or on the way to it.
         {"T:\\qv-links\\link", "T:\\qv-links\\link" + linked},
         {"T:\\qv-links\\link\\Soft\\", "T:\\qv-links\\link" + linked},
+        // A folder on the way that other users may rename.
+        {"T:\\qv-open\\Soft", "T:\\qv-open は管理者以外のユーザーが名前を変えられるフォルダです。Program Files など、管理者だけが変更できるフォルダの中を指定してください。"},
     };
+    CreateDirectoryA("T:\\qv-open", nullptr);
+    SetFolderSecurity("T:\\qv-open", BelowDriveRoot);
     // No folder of Windows' or of the user's, by any spelling.
     const std::string shared = "Windowsのフォルダや共用のフォルダにはインストールできません。ソフト専用のフォルダを指定してください。";
     char windows[MAX_PATH], profile[MAX_PATH], shortName[MAX_PATH];
@@ -605,6 +629,15 @@ TEST_F(InstallerTest, RefusesDestinationsItCannotUse)
         EXPECT_EQ(ControlText(FindDescendant(sheet, Destination)), c.destination);
     }
     DeleteFileA("T:\\blocker");
+    EXPECT_FALSE(Exists("T:\\qv-open\\Soft"));
+    RemoveDirectoryA("T:\\qv-open");
+    // An existing folder that others may change: asked; No stays.
+    CreateDirectoryA("T:\\qv-users", nullptr);
+    SetFolderSecurity("T:\\qv-users", UsersModify);
+    EXPECT_EQ(TryDestination(sheet, "T:\\qv-users\\"), std::string("T:\\qv-users") + OthersMayChange);
+    EXPECT_EQ(ControlText(lastBox_), Title);
+    Answer(IDNO);
+    EXPECT_EQ(ControlText(FindDescendant(sheet, Destination)), "T:\\qv-users\\");
 
     // A small drive: the question shows the free megabytes; No stays.
     if (GetDriveTypeA("S:\\") != DRIVE_NO_ROOT_DIR) {
@@ -621,6 +654,12 @@ TEST_F(InstallerTest, RefusesDestinationsItCannotUse)
     EXPECT_FALSE(Exists("T:\\qv-outside\\Soft"));
     PressWizardButton(sheet, PSBTN_CANCEL);
     EXPECT_TRUE(WaitForExit(pid_));
+    // Silent: never taken over, 1603, nothing in it.
+    const std::string log = source_ + "setup.log";
+    EXPECT_EQ(Run("\"" + source_ + SetupExe + "\" /S /LOG=\"" + log + "\" /D=T:\\qv-users"), 1603u);
+    EXPECT_NE(ReadFileText(log).find(std::string("T:\\qv-users") + OthersMayChange), std::string::npos);
+    EXPECT_FALSE(Exists(std::string("T:\\qv-users\\") + SetupExe));
+    RemoveDirectoryA("T:\\qv-users");
 
     // Someone else makes the folder between the check and the copy (and
     // plants a program in it): the copy refuses it, installs nothing and
@@ -997,6 +1036,8 @@ TEST_F(InstallerTest, InstallsAndRemovesQuorvaneFromItsDistribution)
     CreateDirectoryA(dist.c_str(), nullptr);
     for (const char* file : files)
         ASSERT_TRUE(CopyFileA((WindowsPath(QV_DIST_DIR) + "\\" + file).c_str(), (dist + file).c_str(), FALSE)) << file;
+    // SETUP.EXE with the folder security that Wine does not keep.
+    ASSERT_TRUE(CopyFileA(WindowsPath(INSTALLER_EXE).c_str(), (dist + "SETUP.EXE").c_str(), FALSE));
     // quorvane will start at Finish: never towards its public default server.
     RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\veskar\\quorvane");
     RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\veskar\\quorvane", "Server", REG_SZ, "127.0.0.1", 10);
