@@ -398,7 +398,11 @@ bool InstallProductService()
 
 void StartProductService()
 {
-    if (!Applies())
+    // The earlier installation's service, which runs from its folder. A
+    // removal that stopped half way never starts it once its program has gone.
+    const char* folder = g_setup.previousDestination[0] ? g_setup.previousDestination : g_setup.destination;
+    char program[PathSize];
+    if (!Applies() || !ProgramPath(folder, program) || GetFileAttributesA(program) == INVALID_FILE_ATTRIBUTES)
         return;
     SC_HANDLE manager, service = OpenProductService(SERVICE_START, &manager);
     if (service)

@@ -18,6 +18,7 @@ struct SetupState {
     bool resident;                   // "TSR"
     char destination[PathSize];      // ends with "\" once validated
     bool destinationExisted;         // the destination's folder was there when it was checked
+    bool destinationMade;            // the copy phase made the destination's folder
     bool takeOverDestination;        // the destination is someone else's: made the product's own first
     bool destinationRefused;         // the copy phase refused the folder: nothing was installed
     char previousDestination[PathSize]; // the earlier installation's folder, or empty

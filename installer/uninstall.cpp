@@ -21,6 +21,7 @@ constexpr UINT_PTR StartTimer = 1;
 constexpr DWORD RequestWaitMs = 60000;
 bool g_installerPending; // the installed installer goes once its request has ended
 bool g_folderPending;    // and its folder with it
+bool g_leftovers;        // files that the user added keep a folder of the product
 
 // Whether the folder (without "\") holds nothing but the installer that goes
 // once the silent request that waits for this copy has ended.
@@ -75,11 +76,44 @@ void DeleteScriptKeys()
     }
 }
 
-// The files, last entry first; false at once when the product's own first
-// file cannot go, so that the entry and shortcuts stay for another try.
-bool DeleteFiles(bool* allDeleted)
+// The product's first file (the current entry) cannot go: the user is to
+// quit the product and try again.
+void TellProductInUse()
 {
-    for (int n = g_setup.installCount; n >= -1; --n) {
+    char text[PathSize * 2];
+    lstrcpynA(text, g_setup.entry.target, PathSize);
+    lstrcatA(text, " の削除に失敗しました。");
+    lstrcatA(text, g_setup.title);
+    lstrcatA(text, "を終了して、もう一度アンインストールをやり直してください。");
+    Tell(g_setup.messageOwner, text, nullptr, MB_ICONHAND | MB_OK);
+}
+
+// Whether the product's first file (the program that Finish starts, and
+// that may still run) can go: opened for deletion with no sharing, which a
+// running program or any other open handle refuses. Checked before anything
+// is removed, so that a product in use is left whole.
+bool FirstFileCanGo()
+{
+    if (LoadInstallEntry(1) != EntryKind::Destination)
+        return true;
+    HANDLE file = CreateFileA(g_setup.entry.target, DELETE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                              nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        return true;
+    }
+    if (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND)
+        return true; // gone already
+    TellProductInUse();
+    return false;
+}
+
+// The files of entries `first` down to `last`; false at once when the
+// product's own first file cannot go, so that the entry and shortcuts stay
+// for another try.
+bool DeleteFiles(int first, int last, bool* allDeleted)
+{
+    for (int n = first; n >= last; --n) {
         const EntryKind kind = LoadInstallEntry(n);
         if (kind != EntryKind::Destination)
             continue; // never removed, never installed, or outside the product's places
@@ -90,16 +124,21 @@ bool DeleteFiles(bool* allDeleted)
             g_installerPending = true;
             continue;
         }
-        if (DeleteFileReported(g_setup.entry.target))
+        char* target = g_setup.entry.target;
+        const size_t length = strlen(target);
+        const bool deleted = DeleteFileReported(target);
+        // The index that the help viewer made beside a help file of the
+        // product is the product's too.
+        if (length > 4 && lstrcmpiA(target + length - 4, ".hlp") == 0) {
+            lstrcpyA(target + length - 4, ".gid");
+            if (!DeleteFileReported(target))
+                *allDeleted = false;
+        }
+        if (deleted)
             continue;
         *allDeleted = false;
         if (n == 1) {
-            char text[PathSize * 2];
-            lstrcpynA(text, g_setup.entry.target, PathSize);
-            lstrcatA(text, " の削除に失敗しました。");
-            lstrcatA(text, g_setup.title);
-            lstrcatA(text, "を終了して、もう一度アンインストールをやり直してください。");
-            Tell(g_setup.messageOwner, text, nullptr, MB_ICONHAND | MB_OK);
+            TellProductInUse();
             return false;
         }
     }
@@ -155,25 +194,106 @@ void DescribeProduct(HKEY key)
     }
 }
 
-// Files, folders, the Uninstall entry and the links; the script's own
-// registry keys are gone already.
+// Whether Setup made the destination (the Uninstall entry says so): only
+// then does the removal take the folder itself.
+const char FolderMadeValue[] = "FolderMadeBySetup";
+
+bool DestinationWasMade()
+{
+    char keyPath[PathSize];
+    DWORD made = 0, size = sizeof made, type = 0;
+    HKEY key;
+    if (!UninstallKeyPath(keyPath, sizeof keyPath)
+        || RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    if (RegQueryValueExA(key, FolderMadeValue, nullptr, &type, reinterpret_cast<BYTE*>(&made), &size) != ERROR_SUCCESS
+        || type != REG_DWORD)
+        made = 0;
+    RegCloseKey(key);
+    return made == 1;
+}
+
+// Removes an empty folder (no "\" at its end) that the product's entries
+// named; with `report`, a folder that is still there (it holds the user's
+// files) is reported, once. True when it is gone.
+bool RemoveFolderReported(const char* folder, bool* reported)
+{
+    if (RemoveDirectoryA(folder) || GetFileAttributesA(folder) == INVALID_FILE_ATTRIBUTES)
+        return true;
+    if (reported && !*reported) {
+        ShowPathError(folder, " - ディレクトリの削除に失敗しました");
+        *reported = true;
+    }
+    return false;
+}
+
+// The folders that the product's file entries name below the destination,
+// each entry's deepest first, when empty. A folder shared by two entries
+// goes on the second pass, once the other entry's folder has gone; only
+// that pass reports. Nothing else below the destination is looked at.
+bool RemoveEntryFolders(bool* reported)
+{
+    bool removed = true;
+    const size_t base = strlen(g_setup.destination);
+    for (int pass = 0; pass < 2; ++pass) {
+        removed = true;
+        for (int n = g_setup.installCount; n >= 1; --n) {
+            if (LoadInstallEntry(n) != EntryKind::Destination || g_setup.entry.relativePart != base
+                || strncmp(g_setup.entry.target, g_setup.destination, base) != 0)
+                continue; // the Windows folder's, or no sub-folder of the destination
+            char* target = g_setup.entry.target;
+            for (size_t at = strlen(target); at > base; --at) {
+                if (target[at] != '\\' || IsTrailByteAt(target, at))
+                    continue;
+                target[at] = '\0';
+                if (!RemoveFolderReported(target, pass ? reported : nullptr))
+                    removed = false;
+            }
+        }
+    }
+    return removed;
+}
+
+// The destination, when Setup made it and it is empty. False when the
+// user's files keep it.
+bool RemoveDestination(bool* reported)
+{
+    if (!DestinationWasMade())
+        return true; // someone else's folder: it stays as it was
+    char folder[PathSize];
+    lstrcpynA(folder, g_setup.destination, PathSize);
+    folder[lstrlenA(folder) - 1] = '\0';
+    if (OnlyPendingInstallerIn(folder)) {
+        g_folderPending = true; // empty once the installer has gone
+        return true;
+    }
+    return RemoveFolderReported(folder, reported);
+}
+
+// Files, folders, the Uninstall entry and the links. The product is never
+// left half removed: nothing goes while its first file cannot, and the
+// script's registry keys go only once the product's files have gone.
 bool RemoveProduct()
 {
-    bool result = true;
-    if (!DeleteFiles(&result)) {
+    bool allDeleted = true;
+    if (!FirstFileCanGo() || !DeleteFiles(g_setup.installCount, 1, &allDeleted)) {
         StartProductService(); // the product stays: so does its service
         return false;
     }
     RemoveProductService();
-    if (!CleanFolderTree(g_setup.destination))
-        result = false;
+    DeleteScriptKeys();
+    bool reported = false;
+    const bool foldersGone = RemoveEntryFolders(&reported);
+    DeleteFiles(0, -1, &allDeleted); // the script and the installer, read until now
+    // Files the user added are no failure: the product has gone.
+    g_leftovers = !(RemoveDestination(&reported) && foldersGone) || !allDeleted;
     char keyPath[PathSize];
     if (UninstallKeyPath(keyPath, sizeof keyPath))
         DeleteKeyTree(HKEY_LOCAL_MACHINE, keyPath);
     CreateShortcuts(Programs, true);
     CreateShortcuts(Desktop, true);
     CreateShortcuts(Startup, true);
-    return result;
+    return allDeleted;
 }
 
 bool g_removed;
@@ -182,7 +302,7 @@ bool g_removed;
 void RemoveAndDescribe(char* text)
 {
     g_removed = RunUninstall();
-    if (g_removed) {
+    if (g_removed && !g_leftovers) {
         lstrcpynA(text, g_setup.title, sizeof g_setup.title);
         lstrcatA(text, "は正常に削除されました。");
     } else {
@@ -254,6 +374,10 @@ bool RegisterUninstall()
     lstrcatA(command, " /S");
     SetText(key, "QuietUninstallString", command);
     DescribeProduct(key);
+    // The removal takes the folder only when Setup made it. An update into
+    // the earlier installation's folder keeps what that one recorded.
+    if (g_setup.destinationMade || !EqualsIgnoringCase(g_setup.destination, g_setup.previousDestination))
+        SetNumber(key, FolderMadeValue, g_setup.destinationMade);
     RegCloseKey(key);
     return true;
 }
@@ -448,68 +572,9 @@ int RunUninstallCopy()
 bool RunUninstall()
 {
     StopProductService(); // it holds its program open
-    DeleteScriptKeys();
     g_setup.groupCaptions = ReadGroupCaptions();
     const bool result = RemoveProduct();
     HeapFree(GetProcessHeap(), 0, g_setup.groupCaptions);
     g_setup.groupCaptions = nullptr;
-    return result;
-}
-
-bool CleanFolderTree(char* folder)
-{
-    bool result = true;
-    const size_t length = strlen(folder);
-    if (length == 0)
-        return false;
-    // A folder that is a junction or symbolic link leads out of the
-    // product's tree: the sweep never follows it.
-    folder[length - 1] = '\0';
-    const DWORD attributes = GetFileAttributesA(folder);
-    folder[length - 1] = '\\';
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return false;
-    char pattern[PathSize];
-    if (!CopyBounded(pattern, sizeof pattern, folder) || !AppendBounded(pattern, sizeof pattern, "*.*"))
-        return false;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern, &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            if (!lstrcmpA(found.cFileName, ".") || !lstrcmpA(found.cFileName, ".."))
-                continue;
-            char path[PathSize];
-            if (!CopyBounded(path, sizeof path, folder) || !AppendBounded(path, sizeof path, found.cFileName)) {
-                result = false;
-                continue;
-            }
-            // A junction or symbolic link leads out of the product's tree:
-            // left as it is, and never followed.
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-                continue;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                if (!AppendBounded(path, sizeof path, "\\") || !CleanFolderTree(path)) {
-                    FindClose(search);
-                    return false;
-                }
-                continue;
-            }
-            // Only the index files of the help viewer are the program's.
-            const char* dot = FindCharDbcs(found.cFileName, '.');
-            if (dot && lstrcmpiA(dot + 1, "gid") == 0 && !DeleteFileReported(path))
-                result = false;
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    folder[length - 1] = '\0';
-    if (GetFileAttributesA(folder) != INVALID_FILE_ATTRIBUTES && !RemoveDirectoryA(folder)) {
-        if (OnlyPendingInstallerIn(folder)) {
-            g_folderPending = true; // empty once the installer has gone
-        } else {
-            ShowPathError(folder, " - ディレクトリの削除に失敗しました");
-            result = false;
-        }
-    }
-    folder[length - 1] = '\\';
     return result;
 }

@@ -469,6 +469,11 @@ TEST_F(InstallerTest, InstallsAJapaneseProductAndRemovesItAgain)
     }
     EXPECT_EQ(Number(entry, "EstimatedSize"), (bytes + 1023) / 1024);
     EXPECT_EQ(Number(entry, "NoModify"), 1u);
+    DWORD made = 2;
+    size = sizeof made;
+    EXPECT_EQ(RegGetValueA(HKEY_LOCAL_MACHINE, entry.c_str(), "FolderMadeBySetup", RRF_RT_REG_DWORD, nullptr, &made,
+                           &size), ERROR_SUCCESS);
+    EXPECT_EQ(made, 0u); // the folder was there
     EXPECT_EQ(Number(entry, "NoRepair"), 1u);
     size = sizeof value;
     EXPECT_NE(RegGetValueA(HKEY_LOCAL_MACHINE, entry.c_str(), "Publisher", RRF_RT_REG_SZ, nullptr, value, &size),
@@ -519,11 +524,10 @@ TEST_F(InstallerTest, InstallsAJapaneseProductAndRemovesItAgain)
     std::vector<std::string> messages;
     ASSERT_TRUE(AnswerMessagesUntil(copyPid, [&] { return IsWindowEnabled(GetDlgItem(window, IDCANCEL)) != FALSE; },
                                     &messages));
-    EXPECT_EQ(std::count(messages.begin(), messages.end(), "Regセクションがおかしいです。"), 4);
-    EXPECT_NE(std::find(messages.begin(), messages.end(),
-                        destination_ + "user\\links - ディレクトリの削除に失敗しました"), messages.end());
-    EXPECT_EQ(ControlText(GetDlgItem(window, UninstallStatus)),
-              destination_ + " にはまだファイルが残っています。後で削除してください。");
+    // The folder was there before Setup: the removal leaves it, with what
+    // the user keeps in it, and that is success.
+    EXPECT_EQ(messages, std::vector<std::string>(4, "Regセクションがおかしいです。"));
+    EXPECT_EQ(ControlText(GetDlgItem(window, UninstallStatus)), std::string(Title) + "は正常に削除されました。");
 
     HKEY key;
     EXPECT_NE(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\QvTest\\Options", 0, KEY_READ, &key), ERROR_SUCCESS);
@@ -540,11 +544,13 @@ TEST_F(InstallerTest, InstallsAJapaneseProductAndRemovesItAgain)
     RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Microsoft\\QvTest");
     EXPECT_NE(RegOpenKeyExA(HKEY_CLASSES_ROOT, ".qvtest", 0, KEY_READ, &key), ERROR_SUCCESS);
     EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, entry.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
-    for (const char* file : {SetupExe, SetupScript, "tools.exe", "readme.txt", "sub\\data\\x.dat", "ro.txt",
-                             "TOOLS.GID"})
+    for (const char* file : {SetupExe, SetupScript, "tools.exe", "readme.txt", "sub\\data\\x.dat", "ro.txt"})
         EXPECT_FALSE(Exists(destination_ + file)) << file;
     EXPECT_FALSE(Exists(destination_ + "sub"));
     EXPECT_TRUE(Exists(destination_ + "user\\notes.txt"));
+    // A help index is the product's only beside a help file of its own.
+    EXPECT_TRUE(Exists(destination_ + "TOOLS.GID"));
+    EXPECT_TRUE(Exists(destination_));
     EXPECT_TRUE(Exists("T:\\qv-outside\\OTHER.GID"));
     EXPECT_TRUE(MoveFileA((destination_ + "user\\links").c_str(), "T:\\qv-links"));
     EXPECT_TRUE(Exists(systemLibrary));
@@ -800,8 +806,12 @@ TEST_F(InstallerTest, ReportsATargetInUseAndEndsWithTheErrorText)
     PressWizardButton(sheet, PSBTN_CANCEL);
     EXPECT_TRUE(WaitForExit(pid_));
 
-    // Uninstalling while the product is still in use: the two messages, and
-    // the Uninstall entry and the links stay for another try.
+    // Uninstalling while the product is still in use: the message, and
+    // the product, the Uninstall entry and the links stay for another try.
+    HKEY created;
+    RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\QvTest\\Options", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &created,
+                    nullptr);
+    RegCloseKey(created);
     const DWORD request = Start(destination_ + SetupExe, "/r");
     HWND box = nullptr;
     ASSERT_TRUE(WaitFor([&] { return (box = FindMessageBox(request, nullptr, nullptr)) != nullptr; }));
@@ -814,10 +824,15 @@ TEST_F(InstallerTest, ReportsATargetInUseAndEndsWithTheErrorText)
     ASSERT_TRUE(AnswerMessagesUntil(copyPid, [&] { return IsWindowEnabled(GetDlgItem(window, IDCANCEL)) != FALSE; },
                                     &messages));
     CloseHandle(held);
+    // Nothing went: not the other files, not the script's keys.
     const std::string target = destination_ + "tools.exe";
-    EXPECT_NE(std::find(messages.begin(), messages.end(), target + "の削除に失敗しました。このファイルをスキップして処理を続行します。"),
-              messages.end());
-    EXPECT_EQ(messages.back(), target + " の削除に失敗しました。" + Title + "を終了して、もう一度アンインストールをやり直してください。");
+    EXPECT_EQ(messages, std::vector<std::string>{target + " の削除に失敗しました。" + Title
+                                                 + "を終了して、もう一度アンインストールをやり直してください。"});
+    EXPECT_TRUE(Exists(destination_ + "readme.txt"));
+    EXPECT_TRUE(Exists(destination_ + "sub\\data\\x.dat"));
+    HKEY options;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\QvTest\\Options", 0, KEY_READ, &options), ERROR_SUCCESS);
+    RegCloseKey(options);
     EXPECT_EQ(ControlText(GetDlgItem(window, UninstallStatus)),
               destination_ + " にはまだファイルが残っています。後で削除してください。");
     PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
@@ -1297,6 +1312,10 @@ TEST_F(InstallerTest, SilentInstallAndRemovalForAdministrators)
     std::string text = ReadFileText(log);
     EXPECT_NE(text.find(" インストールが完了しました。\r\n"), std::string::npos) << text;
     EXPECT_EQ(text.compare(0, 2, "20"), 0) << text; // each line starts with the date
+    DWORD made = 0;
+    size = sizeof made;
+    RegGetValueA(HKEY_LOCAL_MACHINE, entry.c_str(), "FolderMadeBySetup", RRF_RT_REG_DWORD, nullptr, &made, &size);
+    EXPECT_EQ(made, 1u);
 
     // "/r" from the downloaded package removes nothing of the installation.
     EXPECT_EQ(Run("\"" + source_ + SetupExe + "\" /r /S /LOG=\"" + log + "\""), 1603u);
@@ -1353,6 +1372,24 @@ TEST_F(InstallerTest, SilentInstallAndRemovalForAdministrators)
     const DWORD boot = Start(std::string(system) + "\\wineboot.exe", "-r");
     ASSERT_TRUE(WaitForExit(boot, 60000));
     EXPECT_TRUE(WaitFor([&] { return !Exists(copy); }));
+
+    // A folder that was there, with the user's file and empty folder: the
+    // removal takes only the product's files and folders, and that is
+    // success (0).
+    const std::string mine = "T:\\qv-mine\\";
+    CreateDirectoryA(mine.c_str(), nullptr);
+    CreateDirectoryA((mine + "empty").c_str(), nullptr);
+    WriteFileText(mine + "mine.txt", "the user's");
+    EXPECT_EQ(Run("\"" + source_ + SetupExe + "\" /S /LOG=\"" + log + "\" /D=" + mine), 0u) << ReadFileText(log);
+    EXPECT_TRUE(Exists(mine + "sub\\data\\x.dat"));
+    EXPECT_EQ(Run("\"" + mine + SetupExe + "\" /r /S /LOG=\"" + log + "\""), 0u) << ReadFileText(log);
+    EXPECT_TRUE(WaitFor([&] { return !Exists(mine + SetupExe); }, 5000));
+    for (const char* file : {SetupScript, "tools.exe", "readme.txt", "sub", "ro.txt"})
+        EXPECT_FALSE(Exists(mine + file)) << file;
+    EXPECT_EQ(ReadFileText(mine + "mine.txt"), "the user's");
+    EXPECT_TRUE(Exists(mine + "empty"));
+    EXPECT_FALSE(registered());
+    RemoveTree(mine.substr(0, mine.size() - 1));
 
     // A log named through a link is someone else's file: 1603, nothing
     // done, nothing written to it (a link to a file, one on the way).

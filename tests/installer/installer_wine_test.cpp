@@ -211,6 +211,20 @@ TEST(Folders, LinksOnTheWayAndWhereAServiceMayGo)
                               "T:\\Program Files\\Tools\\", "C:\\Tools\\", "T:\\Tools\\"})
         EXPECT_FALSE(IsBelowProgramFiles(other)) << other;
 
+    // An entry's sub-folder that exists as a link is never copied into.
+    const std::string source = TempFolder() + "a.txt";
+    Write(source, "a");
+    DeleteFileA("T:\\qv-links\\link\\a.txt"); // left by an earlier run
+    g_setup.silent = true; // the message goes to no log
+    lstrcpyA(g_setup.entry.source, source.c_str());
+    lstrcpyA(g_setup.entry.target, "T:\\qv-links\\link\\a.txt");
+    g_setup.entry.relativePart = strlen("T:\\qv-links\\");
+    EXPECT_FALSE(CopyEntry());
+    g_setup.silent = false;
+    EXPECT_EQ(GetFileAttributesA("T:\\qv-links\\link\\a.txt"), INVALID_FILE_ATTRIBUTES);
+    DeleteFileA(source.c_str());
+    RemoveDirectoryA(TempFolder().c_str());
+
     // An earlier installation's folder is taken over with everything in it,
     // but never through a link: that would carry the change elsewhere.
     const std::string earlier = "T:\\qv-earlier-" + std::to_string(GetCurrentProcessId());
