@@ -9,6 +9,7 @@
 #include "folders.h"
 #include "messages.h"
 #include "script_rules.h"
+#include "setup_lock.h"
 #include "setup_state.h"
 #include "uninstall.h"
 #include "wizard.h"
@@ -51,79 +52,6 @@ bool IsInstalledFolder(const char* folder)
 {
     // "C:\.\" and "C:\x\..\" are the drive root too.
     return strlen(folder) > 3 && folder[1] == ':' && folder[2] == '\\' && !IsDriveRootPath(folder);
-}
-
-// The mutex in a private namespace that only administrators at high
-// integrity can make or open (Vista and later): a user cannot take its name
-// first and so keep every Setup of the product from running. Null where any
-// step is missing or fails (Wine has no boundary descriptors).
-HANDLE PrivateSetupMutex(const char* name, SECURITY_ATTRIBUTES* inherited)
-{
-    HMODULE kernel = GetModuleHandleA("kernel32.dll"), advapi = GetModuleHandleA("advapi32.dll");
-    auto createBoundary = FindFunction<HANDLE(WINAPI*)(LPCWSTR, ULONG)>(kernel, "CreateBoundaryDescriptorW");
-    auto addSid = FindFunction<BOOL(WINAPI*)(HANDLE*, PSID)>(kernel, "AddSIDToBoundaryDescriptor");
-    auto addLabel = FindFunction<BOOL(WINAPI*)(HANDLE*, PSID)>(kernel, "AddIntegrityLabelToBoundaryDescriptor");
-    auto createNamespace = FindFunction<HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, LPVOID, LPCWSTR)>(
-        kernel, "CreatePrivateNamespaceW");
-    auto openNamespace = FindFunction<HANDLE(WINAPI*)(LPVOID, LPCWSTR)>(kernel, "OpenPrivateNamespaceW");
-    auto convertSid = FindFunction<BOOL(WINAPI*)(LPCSTR, PSID*)>(advapi, "ConvertStringSidToSidA");
-    auto convert = FindFunction<BOOL(WINAPI*)(LPCSTR, DWORD, PSECURITY_DESCRIPTOR*, PULONG)>(
-        advapi, "ConvertStringSecurityDescriptorToSecurityDescriptorA");
-    if (!createBoundary || !addSid || !addLabel || !createNamespace || !openNamespace || !convertSid || !convert)
-        return nullptr;
-    HANDLE boundary = createBoundary(L"QuorvaneSetup", 0);
-    PSID administrators = nullptr, high = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    HANDLE space = nullptr;
-    if (boundary && convertSid("S-1-5-32-544", &administrators) && convertSid("S-1-16-12288", &high)
-        && addSid(&boundary, administrators) && addLabel(&boundary, high)
-        && convert("D:(A;;GA;;;BA)", 1 /* SDDL_REVISION_1 */, &descriptor, nullptr)) {
-        SECURITY_ATTRIBUTES onlyAdministrators = {sizeof onlyAdministrators, descriptor, FALSE};
-        space = createNamespace(&onlyAdministrators, boundary, L"QuorvaneSetup");
-        if (!space && GetLastError() == ERROR_ALREADY_EXISTS)
-            space = openNamespace(boundary, L"QuorvaneSetup");
-    }
-    LocalFree(administrators);
-    LocalFree(high);
-    LocalFree(descriptor);
-    // The namespace stays open as long as the process: so does the mutex.
-    // The caller reads the mutex's own error.
-    if (!space)
-        return nullptr;
-    char full[sizeof g_setup.title + 48] = "QuorvaneSetup\\";
-    lstrcatA(full, name);
-    return CreateMutexA(inherited, FALSE, full);
-}
-
-// One Setup of a product at a time, for all users: a mutex named after the
-// Title. The uninstall copy inherits the request's handle. False (after the
-// message) when another Setup holds it, also one that this user may not
-// open (an elevated one, while this is not).
-bool OnlySetupOfProduct()
-{
-    char name[sizeof g_setup.title + 32];
-    lstrcpyA(name, "Global\\Setup ");
-    lstrcatA(name, g_setup.title);
-    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
-    HANDLE mutex = PrivateSetupMutex(name + 7, &inherited);
-    DWORD error = GetLastError();
-    if (!mutex) {
-        // Before Vista, or where the namespace cannot be had: the name.
-        mutex = CreateMutexA(&inherited, FALSE, name);
-        error = GetLastError();
-    }
-    if (!mutex && error != ERROR_ACCESS_DENIED) {
-        // Windows without session namespaces (before Windows 2000).
-        mutex = CreateMutexA(&inherited, FALSE, name + 7);
-        error = GetLastError();
-    }
-    if (mutex && error != ERROR_ALREADY_EXISTS)
-        return true; // held until the process ends
-    char text[sizeof g_setup.title + 64];
-    lstrcpyA(text, g_setup.title);
-    lstrcatA(text, "のセットアップは既に実行中です。");
-    Tell(nullptr, text, nullptr, MB_ICONHAND | MB_OK);
-    return false;
 }
 
 // Whether the handle opened is the file named `full`: no junction or link
@@ -236,8 +164,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
         return ExitFailed; // the message has been shown
     if (action != SetupAction::Wizard && !BelongsToInstallation())
         return ExitFailed;
-    // The uninstall copy runs under its request's mutex.
-    if (action != SetupAction::UninstallCopy && !OnlySetupOfProduct())
+    // The uninstall copy runs under its request's mutex, and holds the
+    // lock itself for as long as it runs.
+    if (action == SetupAction::UninstallCopy ? !KeepSetupLock() : !OnlySetupOfProduct())
         return ExitAlreadyRunning;
     if (action == SetupAction::UninstallRequest)
         return RunUninstallRequest();

@@ -10,6 +10,7 @@
 #include "resource.h"
 #include "restart_delete.h"
 #include "service_setup.h"
+#include "setup_lock.h"
 #include "setup_state.h"
 #include "shortcuts.h"
 #include "wizard.h"
@@ -455,6 +456,10 @@ void RemoveInstallerAfterRequest()
     if (!g_installerPending || LoadInstallEntry(-1) != EntryKind::Destination)
         return;
     const bool ended = WaitForSingleObject(g_setup.requestProcess, RequestWaitMs) == WAIT_OBJECT_0;
+    // Another Setup that runs now may be installing a new SETUP.EXE there:
+    // nothing of that place is touched then, not even at a restart.
+    if (ended && !KeepSetupLock())
+        return;
     // Windows lets go of a program's file shortly after its process ends.
     bool deleted = false;
     for (int attempt = 0; ended && !deleted && attempt < 50; ++attempt) {
@@ -545,6 +550,9 @@ int RunUninstallCopy()
     // program is free once it has.
     if (g_setup.requestProcess && !g_setup.resultPipe)
         WaitForSingleObject(g_setup.requestProcess, RequestWaitMs);
+    // The lock, now that the request that held it has ended.
+    if (g_setup.requestProcess && !g_setup.resultPipe && !KeepSetupLock())
+        return ExitAlreadyRunning;
     if (g_setup.silent) {
         char text[PathSize + 128];
         RemoveAndDescribe(text);
