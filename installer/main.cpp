@@ -156,7 +156,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     // never a folder of Windows or of the user.
     if (!understood || !SplitProgramPath(programPath)
         || (action == SetupAction::UninstallCopy
-            && (!IsInstalledFolder(g_setup.sourceFolder) || IsReservedFolder(g_setup.sourceFolder)))) {
+            && (!IsInstalledFolder(g_setup.sourceFolder) || FindCharDbcs(programPath + 2, ':')
+                || IsReservedFolder(g_setup.sourceFolder)))) {
         ShowBrokenScript();
         return ExitFailed;
     }

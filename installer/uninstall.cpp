@@ -502,17 +502,29 @@ int RunUninstallRequest()
     }
     const CopyHandles handles = {HandleValue(g_setup.logFile), HandleValue(self), HandleValue(resultWrite)};
     SystemFolders(systemDir, wow64Dir);
-    if (!systemDir[0] || !CopyBounded(copy, sizeof copy, systemDir) || !AppendBounded(copy, sizeof copy, "\\")
-        || !AppendBounded(copy, sizeof copy, g_setup.installerName)
-        || !BuildCopyCommand(copy, g_setup.ownPath, g_setup.silent, handles, commandLine, sizeof commandLine)) {
-        Tell(nullptr, "アンインストール用プログラムの起動に失敗しました。手動で削除してください。", nullptr,
-             MB_ICONHAND | MB_OK);
+    // Only a copy just made ever runs, under a name of its own ("~1-SETUP.EXE",
+    // "~2-SETUP.EXE", ...), made new: a file of that name already there is
+    // never overwritten. Where none can be made (no right), nothing is removed.
+    bool copied = false;
+    DWORD error = ERROR_FILE_EXISTS;
+    copy[0] = '\0';
+    for (unsigned n = 1; !copied && error == ERROR_FILE_EXISTS && n < 100; ++n) {
+        char name[16];
+        wsprintfA(name, "\\~%u-", n);
+        if (!systemDir[0] || !CopyBounded(copy, sizeof copy, systemDir) || !AppendBounded(copy, sizeof copy, name)
+            || !AppendBounded(copy, sizeof copy, g_setup.installerName))
+            break;
+        copied = CopyFileA(g_setup.ownPath, copy, TRUE) != FALSE;
+        error = GetLastError();
+    }
+    if (!copied) {
+        ShowPathError(copy, " にアンインストール用プログラムをコピーできないため、削除を中止しました。");
         return ExitFailed;
     }
-    // Only the copy just made ever runs: where it cannot be made (a program
-    // of that name runs there, no right), nothing is removed.
-    if (!CopyFileA(g_setup.ownPath, copy, FALSE)) {
-        ShowPathError(copy, " にアンインストール用プログラムをコピーできないため、削除を中止しました。");
+    if (!BuildCopyCommand(copy, g_setup.ownPath, g_setup.silent, handles, commandLine, sizeof commandLine)) {
+        DeleteFileA(copy);
+        Tell(nullptr, "アンインストール用プログラムの起動に失敗しました。手動で削除してください。", nullptr,
+             MB_ICONHAND | MB_OK);
         return ExitFailed;
     }
     SetCurrentDirectoryA(systemDir);

@@ -94,7 +94,9 @@ bool CheckDestination(HWND owner, bool askAboutSpace)
         Tell(owner, "ルートディレクトリにはインストールできません。", nullptr, MB_ICONHAND | MB_OK);
         return false;
     }
-    if (!fits || destination[1] != ':' || destination[2] != '\\') {
+    // A ":" after the drive names a stream ("C:\\Windows::$INDEX_ALLOCATION\\"
+    // is the Windows folder on NTFS), never a folder of its own.
+    if (!fits || destination[1] != ':' || destination[2] != '\\' || FindCharDbcs(destination + 2, ':')) {
         Tell(owner, "「C:\\Soft」のように、ドライブ名も含めた正しいパス名を指定してください。", nullptr,
              MB_ICONHAND | MB_OK);
         return false;

@@ -247,6 +247,8 @@ protected:
         GetSystemDirectoryA(system, sizeof system);
         DeleteFileA((std::string(system) + "\\qvtestlib.dll").c_str());
         DeleteFileA((std::string(system) + "\\Tools.exe").c_str());
+        for (const char* copy : {"\\~1-", "\\~2-"})
+            DeleteFileA((std::string(system) + copy + SetupExe).c_str());
         DeleteFileA((std::string(system) + "\\started.txt").c_str());
         char windows[MAX_PATH];
         GetWindowsDirectoryA(windows, sizeof windows);
@@ -374,7 +376,9 @@ TEST_F(InstallerTest, InstallsAJapaneseProductAndRemovesItAgain)
     // to a key of someone else's. A product's own file type may go.
     Script("Reg", "5", "HKEY_CURRENT_USER\\Software\\Microsoft\\QvTest");
     Script("Reg", "6", "HKEY_CLASSES_ROOT\\.qvtest");
-    Script("Reg", "7", "HKEY_CURRENT_USER\\Software\\QvTest\\Linked");
+    // A path through the link reaches nothing; the link itself goes.
+    Script("Reg", "7", "HKEY_CURRENT_USER\\Software\\QvTest\\Linked\\Link\\Deeper");
+    Script("Reg", "8", "HKEY_CURRENT_USER\\Software\\QvTest\\Linked");
     for (const char* key : {"Software\\Microsoft\\QvTest", "Software\\QvTest\\Keep\\Target\\Deeper"}) {
         RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &options, nullptr);
         RegCloseKey(options);
@@ -513,7 +517,7 @@ TEST_F(InstallerTest, InstallsAJapaneseProductAndRemovesItAgain)
     PostMessageA(box, WM_COMMAND, IDOK, 0);
     ASSERT_TRUE(WaitForExit(request));
 
-    const std::string copy = std::string(system) + "\\" + SetupExe;
+    const std::string copy = std::string(system) + "\\~1-" + SetupExe;
     EXPECT_TRUE(Exists(copy));
     HWND window = nullptr;
     DWORD copyPid = 0;
@@ -602,7 +606,7 @@ TEST_F(InstallerTest, RefusesDestinationsItCannotUse)
         std::string message;
     } cases[] = {
         {"C:", root}, {"T:\\", root}, {"\\", root}, {"", root}, {"T:\\.\\", root}, {"T:\\x\\..\\", root},
-        {"Soft", noDrive}, {"\\\\server\\share\\Soft", noDrive},
+        {"Soft", noDrive}, {"\\\\server\\share\\Soft", noDrive}, {"T:\\qv::$INDEX_ALLOCATION\\Soft", noDrive},
         {"T:\\blocker\\Soft", "T:\\blocker - 同じ名前のファイルが既に存在するのでフォルダが作成できません。"},
         // A host symbolic link to a folder, which Wine shows as a reparse
         // point: as the destination or on the way to it.
@@ -665,6 +669,10 @@ TEST_F(InstallerTest, RefusesDestinationsItCannotUse)
     EXPECT_EQ(Run("\"" + source_ + SetupExe + "\" /S /LOG=\"" + log + "\" /D=T:\\qv-users"), 1603u);
     EXPECT_NE(ReadFileText(log).find(std::string("T:\\qv-users") + OthersMayChange), std::string::npos);
     EXPECT_FALSE(Exists(std::string("T:\\qv-users\\") + SetupExe));
+    // A stream's name after the drive opens a folder of another name on NTFS.
+    EXPECT_EQ(Run("\"" + source_ + SetupExe + "\" /S /D=T:\\qv-users::$INDEX_ALLOCATION\\Soft"), 1603u);
+    EXPECT_FALSE(Exists("T:\\qv-users\\Soft"));
+    EXPECT_FALSE(Exists("T:\\qv-users::$INDEX_ALLOCATION"));
     RemoveDirectoryA("T:\\qv-users");
 
     // Someone else makes the folder between the check and the copy (and
@@ -760,7 +768,8 @@ TEST_F(InstallerTest, RefusesAScriptThatReachesOutsideItsPlaces)
     // nor with a drive root however spelled, where a script lies.
     ASSERT_TRUE(CopyFileA((source_ + SetupScript).c_str(), (std::string("T:\\") + SetupScript).c_str(), FALSE));
     WriteFileText("T:\\readme.txt", "must survive");
-    for (const char* command : {"x", "/x", "x tools.exe", "x T:\\.\\Tools Setup.EXE", "x T:\\x\\..\\Tools Setup.EXE"}) {
+    for (const char* command : {"x", "/x", "x tools.exe", "x T:\\.\\Tools Setup.EXE", "x T:\\x\\..\\Tools Setup.EXE",
+                                "x T:\\x::$INDEX_ALLOCATION\\Tools Setup.EXE"}) {
         const DWORD copy = Start(source_ + SetupExe, command);
         std::string text;
         EXPECT_TRUE(WaitFor([&] { return FindMessageBox(copy, nullptr, &text) != nullptr; })) << command;
@@ -1324,21 +1333,15 @@ TEST_F(InstallerTest, SilentInstallAndRemovalForAdministrators)
     EXPECT_TRUE(Exists(source_ + "tools.exe"));
     EXPECT_TRUE(registered());
 
-    // The uninstall copy cannot be made (a program of that name holds the
-    // place in the System folder): nothing is removed, nothing else runs.
+    // The uninstall copy gets a name of its own in the System folder: a
+    // file of the first name there (held open by someone) stays as it is.
     char system[MAX_PATH];
     GetSystemDirectoryA(system, sizeof system);
-    const std::string copy = std::string(system) + "\\" + SetupExe;
-    WriteFileText(copy, "someone else's");
-    HANDLE held = CreateFileA(copy.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    const std::string taken = std::string(system) + "\\~1-" + SetupExe;
+    const std::string copy = std::string(system) + "\\~2-" + SetupExe;
+    WriteFileText(taken, "someone else's");
+    HANDLE held = CreateFileA(taken.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Run(std::string(quiet) + " /LOG=\"" + log + "\""), 1603u);
-    CloseHandle(held);
-    EXPECT_NE(ReadFileText(log).find(copy + " にアンインストール用プログラムをコピーできないため、削除を中止しました。"),
-              std::string::npos);
-    EXPECT_EQ(ReadFileText(copy), "someone else's");
-    EXPECT_TRUE(Exists(destination_ + "tools.exe"));
-    EXPECT_TRUE(registered());
 
     // QuietUninstallString as it is: the request waits for its copy and
     // ends with its code (0); the copy then removes the installer that
@@ -1347,6 +1350,9 @@ TEST_F(InstallerTest, SilentInstallAndRemovalForAdministrators)
                        "PendingFileRenameOperations");
     DeleteFileA(log.c_str());
     EXPECT_EQ(Run(std::string(quiet) + " /LOG=\"" + log + "\""), 0u) << ReadFileText(log);
+    CloseHandle(held);
+    EXPECT_EQ(ReadFileText(taken), "someone else's");
+    DeleteFileA(taken.c_str());
     EXPECT_NE(ReadFileText(log).find(std::string(Title) + "は正常に削除されました。"), std::string::npos);
     EXPECT_FALSE(registered());
     EXPECT_FALSE(Exists(group + "ツール.lnk"));
