@@ -14,8 +14,9 @@ DescriptorRead ReadFolderDescriptor(const char* path, unsigned char* descriptor,
     if (!getFileSecurity)
         return DescriptorRead::NoSecurity;
     DWORD needed = 0;
+    // The descriptor's own offsets bound what is read of the buffer.
     if (getFileSecurity(path, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor, size, &needed)) {
-        *length = needed && needed <= size ? needed : size;
+        *length = size;
         return DescriptorRead::Read;
     }
     return GetLastError() == ERROR_CALL_NOT_IMPLEMENTED ? DescriptorRead::NoSecurity : DescriptorRead::Failed;

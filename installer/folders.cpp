@@ -155,6 +155,7 @@ bool FindLinkOnTheWay(const char* path, char* link)
     return false;
 }
 
+const char LinkMessage[] = " はジャンクションまたはシンボリックリンクのため、インストール先にできません。";
 const char RenameableMessage[] = " は管理者以外のユーザーが名前を変えられるフォルダです。Program Files など、管理者だけが変更できるフォルダの中を指定してください。";
 
 bool KeepsOthersOutOfFolder(const char* path, FolderUse use)

@@ -21,7 +21,7 @@ bool CreateProductFolder(const char* path);
 // its "\", goes to `link`.
 bool FindLinkOnTheWay(const char* path, char* link);
 // What follows the path of such a link in the message.
-constexpr char LinkMessage[] = " はジャンクションまたはシンボリックリンクのため、インストール先にできません。";
+extern const char LinkMessage[];
 // What ReadFolderDescriptor found.
 enum class DescriptorRead {
     Read,       // the descriptor is in the buffer

@@ -102,13 +102,27 @@ bool OpenLog(const SetupCommand& command)
     if (length == 0 || length >= sizeof full)
         return true;
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    // An existing file first; a new one only where no junction or link
+    // leads on the way to it.
     HANDLE file = CreateFileA(full, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, OPEN_ALWAYS,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return true;
-    if (!IsTheFileNamed(file, full)) {
-        CloseHandle(file);
+    bool linked = false;
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
+        char link[PathSize];
+        linked = FindLinkOnTheWay(full, link); // the folders on the way (each ends with "\")
+        if (!linked)
+            file = CreateFileA(full, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    }
+    if (file == INVALID_HANDLE_VALUE && !linked)
+        return true; // no log at all, as before
+    if (linked || !IsTheFileNamed(file, full)) {
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+        // Standard error is the only place left to say so.
+        ShowPathError(full, " はリンクまたは別名のあるファイルのため、ログにできません。");
         return false;
     }
     g_setup.logFile = file;
@@ -143,7 +157,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     static SetupCommand command;
     const bool understood = ParseSetupCommand(commandLine, &command);
     g_setup.silent = command.silent;
-    if (understood && !OpenLog(command))
+    // A line that cannot be read: a silent run still shows nothing (and
+    // names no log that could be trusted).
+    if (!understood) {
+        ShowBrokenScript();
+        return ExitBadCommandLine;
+    }
+    if (!OpenLog(command))
         return ExitFailed; // nothing done, nothing written
     const SetupAction action = command.action;
     if (action == SetupAction::UninstallCopy) {
@@ -154,7 +174,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     // The uninstall copy removes the folder of the path it is given: only
     // ever a full path below a drive root, never its own folder by default,
     // never a folder of Windows or of the user.
-    if (!understood || !SplitProgramPath(programPath)
+    if (!SplitProgramPath(programPath)
         || (action == SetupAction::UninstallCopy
             && (!IsInstalledFolder(g_setup.sourceFolder) || FindCharDbcs(programPath + 2, ':')
                 || IsReservedFolder(g_setup.sourceFolder)))) {

@@ -30,14 +30,12 @@ struct ServiceApi {
     BOOL(WINAPI* remove)(SC_HANDLE);
     BOOL(WINAPI* setSecurity)(SC_HANDLE, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR);
     BOOL(WINAPI* close)(SC_HANDLE);
-    BOOL(WINAPI* convert)(LPCSTR, DWORD, PSECURITY_DESCRIPTOR*, PULONG);
 };
 
 const char* const ApiNames[] = {"OpenSCManagerA",   "OpenServiceA",         "CreateServiceA",
                                 "ChangeServiceConfigA", "ChangeServiceConfig2W", "QueryServiceConfigA",
                                 "QueryServiceStatus", "ControlService",      "StartServiceA",
-                                "DeleteService",    "SetServiceObjectSecurity", "CloseServiceHandle",
-                                "ConvertStringSecurityDescriptorToSecurityDescriptorA"};
+                                "DeleteService",    "SetServiceObjectSecurity", "CloseServiceHandle"};
 
 ServiceApi g_api;
 DWORD g_openError; // why the last OpenProductService found no service
@@ -212,8 +210,8 @@ bool ConfigureService(SC_HANDLE service)
 
 bool SecureService(SC_HANDLE service)
 {
-    PSECURITY_DESCRIPTOR descriptor;
-    if (!g_api.convert(ServiceSddl, 1 /* SDDL_REVISION_1 */, &descriptor, nullptr))
+    PSECURITY_DESCRIPTOR descriptor = DescriptorFromSddl(ServiceSddl);
+    if (!descriptor)
         return false;
     const bool set = g_api.setSecurity(service, DACL_SECURITY_INFORMATION, descriptor) != FALSE;
     LocalFree(descriptor);
@@ -224,8 +222,8 @@ bool SecureService(SC_HANDLE service)
 // existing key's own.
 LONG CreateSecuredKey(const char* path, const char* sddl)
 {
-    PSECURITY_DESCRIPTOR descriptor;
-    if (!g_api.convert(sddl, 1 /* SDDL_REVISION_1 */, &descriptor, nullptr))
+    PSECURITY_DESCRIPTOR descriptor = DescriptorFromSddl(sddl);
+    if (!descriptor)
         return LONG(GetLastError());
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
     HKEY key;

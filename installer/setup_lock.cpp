@@ -22,9 +22,7 @@ HANDLE PrivateSetupMutex(const char* name, SECURITY_ATTRIBUTES* inherited, bool*
         kernel, "CreatePrivateNamespaceW");
     auto openNamespace = FindFunction<HANDLE(WINAPI*)(LPVOID, LPCWSTR)>(kernel, "OpenPrivateNamespaceW");
     auto convertSid = FindFunction<BOOL(WINAPI*)(LPCSTR, PSID*)>(advapi, "ConvertStringSidToSidA");
-    auto convert = FindFunction<BOOL(WINAPI*)(LPCSTR, DWORD, PSECURITY_DESCRIPTOR*, PULONG)>(
-        advapi, "ConvertStringSecurityDescriptorToSecurityDescriptorA");
-    if (!createBoundary || !addSid || !addLabel || !createNamespace || !openNamespace || !convertSid || !convert)
+    if (!createBoundary || !addSid || !addLabel || !createNamespace || !openNamespace || !convertSid)
         return nullptr;
     HANDLE boundary = createBoundary(L"QuorvaneSetup", 0);
     PSID administrators = nullptr, high = nullptr;
@@ -32,7 +30,7 @@ HANDLE PrivateSetupMutex(const char* name, SECURITY_ATTRIBUTES* inherited, bool*
     HANDLE space = nullptr;
     if (boundary && convertSid("S-1-5-32-544", &administrators) && convertSid("S-1-16-12288", &high)
         && addSid(&boundary, administrators) && addLabel(&boundary, high)
-        && convert("D:(A;;GA;;;BA)", 1 /* SDDL_REVISION_1 */, &descriptor, nullptr)) {
+        && (descriptor = DescriptorFromSddl("D:(A;;GA;;;BA)")) != nullptr) {
         SECURITY_ATTRIBUTES onlyAdministrators = {sizeof onlyAdministrators, descriptor, FALSE};
         space = createNamespace(&onlyAdministrators, boundary, L"QuorvaneSetup");
         *made = space != nullptr;
@@ -95,5 +93,5 @@ bool KeepSetupLock()
     const HANDLE mutex = PrivateSetupMutex(name, nullptr, &made);
     // No namespace where Windows has none; where it has, a mutex that
     // cannot be had there belongs to a Setup this copy cannot open.
-    return mutex || !IsVistaOrLater() || GetLastError() != ERROR_ACCESS_DENIED;
+    return mutex || GetLastError() != ERROR_ACCESS_DENIED;
 }

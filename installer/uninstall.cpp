@@ -17,7 +17,6 @@
 
 namespace {
 
-const char UninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 constexpr UINT_PTR StartTimer = 1;
 constexpr DWORD RequestWaitMs = 60000;
 bool g_installerPending; // the installed installer goes once its request has ended
@@ -60,6 +59,85 @@ HKEY RootKey(RegRoot root)
     }
 }
 
+// Whether the script's "Reg" section names HKEY_CLASSES_ROOT\<progId>
+// itself: a ProgID of the product's own.
+bool ScriptListsProgId(const char* progId)
+{
+    for (unsigned n = 1;; ++n) {
+        char key[16], value[PathSize];
+        wsprintfA(key, "%u", n);
+        ReadScriptValue("Reg", key, value, sizeof value);
+        if (!value[0])
+            return false;
+        const char* path = nullptr;
+        if (ParseRegValue(value, &path) == RegRoot::ClassesRoot && path[0] != '.' && EqualsIgnoringCase(path, progId))
+            return true;
+    }
+}
+
+// Whether a file type's key holds nothing of another program: no subkey
+// but ShellNew and an OpenWithProgids that names only `progId`.
+bool HoldsOnlyProgId(HKEY type, const char* progId)
+{
+    char name[256];
+    for (DWORD i = 0; RegEnumKeyA(type, i, name, sizeof name) == ERROR_SUCCESS; ++i) {
+        if (EqualsIgnoringCase(name, "ShellNew"))
+            continue;
+        HKEY list;
+        if (!EqualsIgnoringCase(name, "OpenWithProgids")
+            || RegOpenKeyExA(type, name, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE, &list) != ERROR_SUCCESS)
+            return false;
+        bool own = true;
+        DWORD size = sizeof name;
+        for (DWORD v = 0; own && RegEnumValueA(list, v, name, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+             ++v, size = sizeof name)
+            own = !name[0] || EqualsIgnoringCase(name, progId);
+        RegCloseKey(list);
+        if (!own)
+            return false;
+    }
+    return true;
+}
+
+// A file type (".ext") of the class registry is shared: it goes whole only
+// when it opens with a ProgID that the script also names and holds nothing
+// of another program. Otherwise only the script's ProgIDs leave its
+// OpenWithProgids, and its default value is cleared when it names one.
+void RemoveFileType(const char* type)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, type, REG_OPTION_OPEN_LINK, KEY_READ | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    char progId[256];
+    DWORD size = sizeof progId - 1, kind = 0;
+    if (RegQueryValueExA(key, nullptr, nullptr, &kind, reinterpret_cast<BYTE*>(progId), &size) != ERROR_SUCCESS
+        || kind != REG_SZ)
+        size = 0;
+    progId[size < sizeof progId ? size : sizeof progId - 1] = '\0';
+    const bool ours = progId[0] && ScriptListsProgId(progId);
+    if (ours && HoldsOnlyProgId(key, progId)) {
+        RegCloseKey(key);
+        DeleteKeyTree(HKEY_CLASSES_ROOT, type);
+        return;
+    }
+    if (ours)
+        RegDeleteValueA(key, nullptr);
+    HKEY list;
+    if (RegOpenKeyExA(key, "OpenWithProgids", REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | KEY_SET_VALUE, &list)
+        == ERROR_SUCCESS) {
+        char name[256];
+        for (DWORD v = 0;;) {
+            size = sizeof name;
+            if (RegEnumValueA(list, v, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+                break;
+            if (!(name[0] && ScriptListsProgId(name) && RegDeleteValueA(list, name) == ERROR_SUCCESS))
+                ++v; // kept: the next value is behind it
+        }
+        RegCloseKey(list);
+    }
+    RegCloseKey(key);
+}
+
 void DeleteScriptKeys()
 {
     for (unsigned n = 1;; ++n) {
@@ -72,6 +150,8 @@ void DeleteScriptKeys()
         const RegRoot root = ParseRegValue(value, &path);
         if (root == RegRoot::None)
             Tell(g_setup.messageOwner, "Regセクションがおかしいです。", nullptr, MB_ICONHAND | MB_OK);
+        else if (root == RegRoot::ClassesRoot && path[0] == '.' && !FindCharDbcs(path, '\\'))
+            RemoveFileType(path);
         else
             DeleteKeyTree(RootKey(root), path);
     }
@@ -125,17 +205,7 @@ bool DeleteFiles(int first, int last, bool* allDeleted)
             g_installerPending = true;
             continue;
         }
-        char* target = g_setup.entry.target;
-        const size_t length = strlen(target);
-        const bool deleted = DeleteFileReported(target);
-        // The index that the help viewer made beside a help file of the
-        // product is the product's too.
-        if (length > 4 && lstrcmpiA(target + length - 4, ".hlp") == 0) {
-            lstrcpyA(target + length - 4, ".gid");
-            if (!DeleteFileReported(target))
-                *allDeleted = false;
-        }
-        if (deleted)
+        if (DeleteFileReported(g_setup.entry.target))
             continue;
         *allDeleted = false;
         if (n == 1) {
@@ -195,24 +265,6 @@ void DescribeProduct(HKEY key)
     }
 }
 
-// Whether Setup made the destination (the Uninstall entry says so): only
-// then does the removal take the folder itself.
-const char FolderMadeValue[] = "FolderMadeBySetup";
-
-bool DestinationWasMade()
-{
-    char keyPath[PathSize];
-    DWORD made = 0, size = sizeof made, type = 0;
-    HKEY key;
-    if (!UninstallKeyPath(keyPath, sizeof keyPath)
-        || RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    if (RegQueryValueExA(key, FolderMadeValue, nullptr, &type, reinterpret_cast<BYTE*>(&made), &size) != ERROR_SUCCESS
-        || type != REG_DWORD)
-        made = 0;
-    RegCloseKey(key);
-    return made == 1;
-}
 
 // Removes an empty folder (no "\" at its end) that the product's entries
 // named; with `report`, a folder that is still there (it holds the user's
@@ -259,8 +311,10 @@ bool RemoveEntryFolders(bool* reported)
 // user's files keep it.
 bool RemoveDestination(bool* reported)
 {
-    if (!DestinationWasMade())
-        return true; // someone else's folder: it stays as it was
+    // Only a folder that Setup made (the Uninstall entry says so) goes;
+    // someone else's stays as it was.
+    if (!g_setup.previousFolderMade)
+        return true;
     char folder[PathSize];
     lstrcpynA(folder, g_setup.destination, PathSize);
     folder[lstrlenA(folder) - 1] = '\0';
@@ -427,7 +481,6 @@ DWORD KnownExitCode(DWORD code)
 {
     switch (code) {
     case ExitSuccess:
-    case ExitRestartNeeded:
     case ExitCancelled:
     case ExitFailed:
     case ExitAlreadyRunning:

@@ -239,6 +239,8 @@ protected:
         }
         RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\QvTest");
         RegDeleteTreeA(HKEY_LOCAL_MACHINE, FolderSecurityKey);
+        for (const char* classKey : {".qvtest", ".qvother", "QvTest.Document"})
+            RegDeleteTreeA(HKEY_CLASSES_ROOT, classKey);
         RemoveTree(ShellFolder("Programs") + "\\" + Title);
         DeleteFileA((ShellFolder("Startup") + "\\" + Title + ".lnk").c_str());
         DeleteFileA((ShellFolder("Desktop") + "\\" + Title + ".lnk").c_str());
@@ -383,8 +385,17 @@ TEST_F(InstallerTest, InstallsAJapaneseProductAndRemovesItAgain)
         RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &options, nullptr);
         RegCloseKey(options);
     }
-    RegCreateKeyExA(HKEY_CLASSES_ROOT, ".qvtest", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &options, nullptr);
-    RegCloseKey(options);
+    // A file type that opens with the product's own ProgID (both listed)
+    // goes with it; one that opens with another program's stays, and only
+    // the product's ProgID leaves its list of programs.
+    Script("Reg", "9", "HKEY_CLASSES_ROOT\\.qvother");
+    Script("Reg", "10", "HKEY_CLASSES_ROOT\\QvTest.Document");
+    RegSetKeyValueA(HKEY_CLASSES_ROOT, ".qvtest", nullptr, REG_SZ, "QvTest.Document", 16);
+    RegSetKeyValueA(HKEY_CLASSES_ROOT, ".qvtest\\OpenWithProgids", "QvTest.Document", REG_SZ, "", 1);
+    RegSetKeyValueA(HKEY_CLASSES_ROOT, "QvTest.Document\\shell\\open\\command", nullptr, REG_SZ, "x", 2);
+    RegSetKeyValueA(HKEY_CLASSES_ROOT, ".qvother", nullptr, REG_SZ, "Other.Document", 15);
+    for (const char* progId : {"Other.Document", "QvTest.Document"})
+        RegSetKeyValueA(HKEY_CLASSES_ROOT, ".qvother\\OpenWithProgids", progId, REG_SZ, "", 1);
     HKEY registryLink;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\QvTest\\Linked\\Link", 0, nullptr,
                               REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS, nullptr, &registryLink, nullptr), ERROR_SUCCESS);
@@ -547,6 +558,17 @@ TEST_F(InstallerTest, InstallsAJapaneseProductAndRemovesItAgain)
     RegCloseKey(key);
     RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Microsoft\\QvTest");
     EXPECT_NE(RegOpenKeyExA(HKEY_CLASSES_ROOT, ".qvtest", 0, KEY_READ, &key), ERROR_SUCCESS);
+    EXPECT_NE(RegOpenKeyExA(HKEY_CLASSES_ROOT, "QvTest.Document", 0, KEY_READ, &key), ERROR_SUCCESS);
+    char other[32] = {};
+    DWORD otherSize = sizeof other;
+    EXPECT_EQ(RegGetValueA(HKEY_CLASSES_ROOT, ".qvother", nullptr, RRF_RT_REG_SZ, nullptr, other, &otherSize),
+              ERROR_SUCCESS);
+    EXPECT_STREQ(other, "Other.Document");
+    EXPECT_EQ(RegGetValueA(HKEY_CLASSES_ROOT, ".qvother\\OpenWithProgids", "Other.Document", RRF_RT_REG_SZ, nullptr,
+                           nullptr, nullptr), ERROR_SUCCESS);
+    EXPECT_NE(RegGetValueA(HKEY_CLASSES_ROOT, ".qvother\\OpenWithProgids", "QvTest.Document", RRF_RT_REG_SZ, nullptr,
+                           nullptr, nullptr), ERROR_SUCCESS);
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, ".qvother");
     EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, entry.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
     for (const char* file : {SetupExe, SetupScript, "tools.exe", "readme.txt", "sub\\data\\x.dat", "ro.txt"})
         EXPECT_FALSE(Exists(destination_ + file)) << file;
@@ -1405,6 +1427,11 @@ TEST_F(InstallerTest, SilentInstallAndRemovalForAdministrators)
         EXPECT_FALSE(Exists(destination_));
         EXPECT_FALSE(registered());
     }
+
+    // A line that cannot be read, but says /S: no window, 1639 at once.
+    const DWORD started = GetTickCount();
+    EXPECT_EQ(Run("\"" + source_ + SetupExe + "\" /LOG=\"x /S"), 1639u);
+    EXPECT_LT(GetTickCount() - started, 10000u);
 
     // A broken script: 1603, a log line, and nothing written.
     Script("Install", "5", ",..\\victim.txt");

@@ -151,8 +151,8 @@ TEST(Folders, EveryFolderMadeForTheProductIsProtectedAsProgramFiles)
     RemoveDirectoryA((folder + "P\\Made").c_str());
 
     // The descriptor: protected (nothing from the parent), SYSTEM and
-    // Administrators full control, Users read and execute, all inherited by
-    // files and folders below.
+    // Administrators full control, Users and both groups of application
+    // packages read and execute, all inherited by files and folders below.
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(ProductFolderSddl, SDDL_REVISION_1, &descriptor,
                                                                      nullptr));
@@ -164,13 +164,15 @@ TEST(Folders, EveryFolderMadeForTheProductIsProtectedAsProgramFiles)
     PACL dacl = nullptr;
     ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted));
     ASSERT_TRUE(present && dacl);
-    ASSERT_EQ(dacl->AceCount, 3);
+    ASSERT_EQ(dacl->AceCount, 5);
     const struct {
         const char* sid;
         DWORD mask;
     } expected[] = {{"S-1-5-18", FILE_ALL_ACCESS}, {"S-1-5-32-544", FILE_ALL_ACCESS},
-                    {"S-1-5-32-545", FILE_GENERIC_READ | FILE_GENERIC_EXECUTE}};
-    for (DWORD i = 0; i < 3; ++i) {
+                    {"S-1-5-32-545", FILE_GENERIC_READ | FILE_GENERIC_EXECUTE},
+                    {"S-1-15-2-1", FILE_GENERIC_READ | FILE_GENERIC_EXECUTE},
+                    {"S-1-15-2-2", FILE_GENERIC_READ | FILE_GENERIC_EXECUTE}};
+    for (DWORD i = 0; i < 5; ++i) {
         ACCESS_ALLOWED_ACE* ace = nullptr;
         ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
         EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
