@@ -23,27 +23,6 @@ bool g_installerPending; // the installed installer goes once its request has en
 bool g_folderPending;    // and its folder with it
 bool g_leftovers;        // files that the user added keep a folder of the product
 
-// Whether the folder (without "\") holds nothing but the installer that goes
-// once the silent request that waits for this copy has ended.
-bool OnlyPendingInstallerIn(const char* folder)
-{
-    char pattern[PathSize];
-    if (!g_installerPending || !CopyBounded(pattern, sizeof pattern, folder)
-        || !AppendBounded(pattern, sizeof pattern, "\\*.*"))
-        return false;
-    bool others = false;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern, &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return false;
-    do {
-        others = others || (lstrcmpA(found.cFileName, ".") && lstrcmpA(found.cFileName, "..")
-                            && lstrcmpiA(found.cFileName, g_setup.installerName));
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    return !others;
-}
-
 bool UninstallKeyPath(char* out, size_t size)
 {
     return CopyBounded(out, size, UninstallKey) && AppendBounded(out, size, g_setup.title);
@@ -318,11 +297,10 @@ bool RemoveDestination(bool* reported)
     char folder[PathSize];
     lstrcpynA(folder, g_setup.destination, PathSize);
     folder[lstrlenA(folder) - 1] = '\0';
-    if (OnlyPendingInstallerIn(folder)) {
-        g_folderPending = true; // empty once the installer has gone
-        return true;
-    }
-    return RemoveFolderReported(folder, reported);
+    // It still holds the installer that the silent request runs: it goes
+    // (and is reported when the user's files keep it) once that has gone.
+    g_folderPending = g_installerPending;
+    return g_folderPending || RemoveFolderReported(folder, reported);
 }
 
 // Files, folders, the Uninstall entry and the links. The product is never
@@ -525,7 +503,8 @@ void RemoveInstallerAfterRequest()
     folder[lstrlenA(folder) - 1] = '\0';
     if (!deleted)
         DeleteAtRestart(g_setup.entry.target);
-    if (g_folderPending && (!deleted || !RemoveDirectoryA(folder)))
+    bool reported = false;
+    if (g_folderPending && (!deleted || !RemoveFolderReported(folder, &reported)))
         DeleteAtRestart(folder); // after the installer, when the restart comes
 }
 

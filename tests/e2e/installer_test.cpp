@@ -1206,6 +1206,19 @@ TEST_F(InstallerTest, InstallsAndRemovesQuorvaneFromItsDistribution)
     CloseHandle(held);
     EXPECT_TRUE(WaitFor([&] { return QueryClockService().state == SERVICE_RUNNING; }));
 
+    // An update whose service step fails (a Key too long for the registry
+    // once its Status key is added) leaves the earlier service as it was:
+    // automatic start, running.
+    const std::string longKey = "SOFTWARE\\veskar\\" + std::string(237, 'k');
+    WritePrivateProfileStringA("Service", "Key", longKey.c_str(), (dist + "SETUP.INF").c_str());
+    EXPECT_EQ(Run("\"" + dist + "SETUP.EXE\" /S /LOG=\"" + log + "\""), 1603u) << ReadFileText(log);
+    // The failed update's script was copied too: both name the right Key again.
+    for (const std::string& script : {dist + "SETUP.INF", installed + "SETUP.INF"})
+        WritePrivateProfileStringA("Service", "Key", "SOFTWARE\\veskar\\quorvane", script.c_str());
+    EXPECT_EQ(QueryClockService().startType, DWORD(SERVICE_AUTO_START));
+    EXPECT_TRUE(WaitFor([&] { return QueryClockService().state == SERVICE_RUNNING; }));
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, longKey.c_str());
+
     // The removal stops and deletes the service whatever version of Windows
     // a compatibility mode makes Setup see.
     RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\SETUP.EXE", "Version", REG_SZ, "winxp", 6);
