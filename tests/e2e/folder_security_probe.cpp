@@ -1,9 +1,9 @@
 // What installer.exe reads as a folder's security, for the end-to-end tests:
 // the SDDL text that the test wrote for the folder's path into
 // HKLM\Software\QvTestFolderSecurity, and otherwise the protection of
-// Program Files (Administrators' own, others may only read). Wine itself
-// answers for every folder with the user as owner and full control for the
-// user, which no real Windows gives a folder that only administrators made.
+// Program Files (Administrators' own, others may only read). Wine keeps
+// no security of files: every folder reads as its synthesised DACL (SYSTEM,
+// the user, Everyone read), which grants the user full control.
 #include <windows.h>
 
 #include <sddl.h>
