@@ -93,12 +93,24 @@ const char* ReadSilentOption(const char* p, SetupCommand* command)
     return p;
 }
 
+// Whether "/S" stands alone anywhere in the line, also inside a quote that
+// is never closed: such a run shows no window, whatever else is wrong.
+bool HasSilentSwitch(const char* text)
+{
+    for (const char* p = text; *p; ++p) {
+        if ((p == text || p[-1] == ' ' || p[-1] == '\t') && StartsWithIgnoringCase(p, "/S") && EndsWord(p[2]))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 bool ParseSetupCommand(const char* text, SetupCommand* command)
 {
     memset(command, 0, sizeof *command);
     command->action = SetupAction::Wizard;
+    command->silent = HasSilentSwitch(text);
     const char* p = SkipSpaces(text);
     // "x": the copy in the System folder, with the path after one separator.
     const char* letter = *p == '/' ? p + 1 : p;

@@ -11,10 +11,10 @@
 // The exit codes that administrators know from other installers.
 enum SetupExitCode {
     ExitSuccess = 0,
-    ExitRestartNeeded = 3010, // done, but a file of the product changes at the next restart
     ExitCancelled = 1602,
     ExitFailed = 1603,        // a copy failed, a broken script, no rights, a refused destination
-    ExitAlreadyRunning = 1618 // another Setup of the same product runs
+    ExitAlreadyRunning = 1618, // another Setup of the same product runs
+    ExitBadCommandLine = 1639  // ERROR_INVALID_COMMAND_LINE: the line cannot be understood
 };
 
 enum class SetupAction { Wizard, UninstallRequest, UninstallCopy };
@@ -42,8 +42,9 @@ struct SetupCommand {
 // rest of the line), the letter "r" (or "/r", either case) for the
 // uninstall request, and "x <path>" for the uninstall copy, which takes "/S",
 // "/LOG=" and the handle options of CopyHandles (decimal) between the letter
-// and the path. Other words are ignored. False for a text that does not
-// fit, an unterminated quote or a handle that is no number.
+// and the path. Other words are ignored. A "/S" that stands alone anywhere
+// makes `silent` true even when the rest cannot be read. False for a text
+// that does not fit, an unterminated quote or a handle that is no number.
 bool ParseSetupCommand(const char* text, SetupCommand* command);
 
 // The uninstall copy's command line: the copy quoted, " x ", the handles

@@ -112,6 +112,7 @@ bool MakeDestination()
     }
     *last = '\0';
     bool made = CreateProductFolder(destination);
+    g_setup.destinationMade = made;
     const bool existing = !made && GetLastError() == ERROR_ALREADY_EXISTS;
     const char* failure = " のフォルダ作成に失敗しました。";
     if (existing && g_setup.destinationExisted) {
@@ -135,8 +136,9 @@ bool MakeDestination()
         return false;
     }
     // A service's program runs from an earlier folder only once that is the
-    // product's own.
-    if (existing && ServiceNeedsProtectedFolder()) {
+    // product's own; so does any product from a folder that others could
+    // change.
+    if (existing && (ServiceNeedsProtectedFolder() || g_setup.takeOverDestination)) {
         *last = '\0';
         made = ProtectExistingFolder(destination);
         if (!made)
@@ -159,7 +161,15 @@ bool CopyEntry()
         entry.relativePart = size_t(separator + 1 - entry.target);
         const char kept = separator[1];
         separator[1] = '\0';
-        const bool created = CreateFolderLevel(entry.target);
+        bool created = CreateFolderLevel(entry.target);
+        // One that was there as a junction or symbolic link would take the
+        // file where someone else decides.
+        *separator = '\0';
+        if (created && (GetFileAttributesA(entry.target) & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            ShowPathError(entry.target, LinkMessage);
+            created = false;
+        }
+        *separator = '\\';
         separator[1] = kept;
         if (!created)
             return false;

@@ -9,16 +9,6 @@
 
 namespace {
 
-using ConvertFunction = BOOL(WINAPI*)(LPCSTR, DWORD, PSECURITY_DESCRIPTOR*, PULONG);
-
-// Found at run time: Windows before 2000 has no text form of security
-// descriptors (and Windows 9x no security at all).
-ConvertFunction FindConvert()
-{
-    return FindFunction<ConvertFunction>(GetModuleHandleA("advapi32.dll"),
-                                         "ConvertStringSecurityDescriptorToSecurityDescriptorA");
-}
-
 struct SecurityApi {
     DWORD(WINAPI* setNamed)(LPSTR, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID, PSID, PACL, PACL);
     BOOL(WINAPI* getOwner)(PSECURITY_DESCRIPTOR, PSID*, LPBOOL);
@@ -87,24 +77,21 @@ bool ResetTree(const SecurityApi& api, const char* folder, PSECURITY_DESCRIPTOR 
 bool ProtectExistingFolder(const char* path)
 {
     HMODULE advapi = GetModuleHandleA("advapi32.dll");
-    const ConvertFunction convert = FindConvert();
     const SecurityApi api = {
         FindFunction<decltype(SecurityApi::setNamed)>(advapi, "SetNamedSecurityInfoA"),
         FindFunction<decltype(SecurityApi::getOwner)>(advapi, "GetSecurityDescriptorOwner"),
         FindFunction<decltype(SecurityApi::getDacl)>(advapi, "GetSecurityDescriptorDacl"),
     };
-    if (!convert || !api.setNamed || !api.getOwner || !api.getDacl)
+    if (!api.setNamed || !api.getOwner || !api.getDacl)
         return false;
     // The folder: Administrators' own, with the product's protected DACL.
     // Below it: Administrators' own, with an empty DACL that is not
     // protected, so that only what the folder hands down applies.
-    static const char* const OwnerAdministrators = "O:BA";
-    char folderSddl[sizeof ProductFolderSddl + 8];
-    lstrcpyA(folderSddl, OwnerAdministrators);
-    lstrcatA(folderSddl, ProductFolderSddl);
+    char folderSddl[256] = "O:BA";
+    lstrcpynA(folderSddl + 4, ProductFolderSddl, sizeof folderSddl - 4);
     PSECURITY_DESCRIPTOR folder = nullptr, inherit = nullptr;
     bool done = false;
-    if (convert(folderSddl, 1, &folder, nullptr) && convert("O:BAD:AI", 1, &inherit, nullptr)) {
+    if ((folder = DescriptorFromSddl(folderSddl)) != nullptr && (inherit = DescriptorFromSddl("O:BAD:AI")) != nullptr) {
         EnableOwnershipPrivileges();
         done = SetOwnerAndDacl(api, path, folder, PROTECTED_DACL_SECURITY_INFORMATION)
             && ResetTree(api, path, inherit);

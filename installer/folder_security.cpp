@@ -7,16 +7,12 @@
 
 bool CreateProductFolder(const char* path)
 {
-    // Found at run time: Windows before 2000 has no text form of security
-    // descriptors (and Windows 9x no security at all).
-    auto convert = FindFunction<BOOL(WINAPI*)(LPCSTR, DWORD, PSECURITY_DESCRIPTOR*, PULONG)>(
-        GetModuleHandleA("advapi32.dll"), "ConvertStringSecurityDescriptorToSecurityDescriptorA");
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!convert)
-        return CreateDirectoryA(path, nullptr) != FALSE;
-    // Never an unprotected folder where protection exists.
-    if (!convert(ProductFolderSddl, 1 /* SDDL_REVISION_1 */, &descriptor, nullptr))
-        return false;
+    // Windows before 2000 has no text form of security descriptors (and
+    // Windows 9x no security at all): the default protection there. Never an
+    // unprotected folder where protection exists.
+    PSECURITY_DESCRIPTOR descriptor = DescriptorFromSddl(ProductFolderSddl);
+    if (!descriptor)
+        return GetLastError() == ERROR_PROC_NOT_FOUND && CreateDirectoryA(path, nullptr);
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
     const bool created = CreateDirectoryA(path, &attributes) != FALSE;
     const DWORD error = GetLastError();

@@ -76,6 +76,49 @@ bool FullLongPath(const char* path, char* out)
     return true;
 }
 
+namespace {
+
+// Shell folders by CSIDL, then the 64-bit Program Files folders that a
+// 32-bit program on 64-bit Windows gets from no shell call: HKLM's own
+// values, read in the 64-bit view. Never the environment, which whoever
+// starts Setup can set. Unknown places are left out; the count is returned.
+int CollectPlaces(const int* ids, int idCount, const char* const* values, int valueCount, char (*places)[PathSize])
+{
+    int n = 0;
+    auto getFolderPath = FindFunction<HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPSTR)>(
+        GetModuleHandleA("shell32.dll"), "SHGetFolderPathA");
+    for (int i = 0; getFolderPath && i < idCount; ++i)
+        if (getFolderPath(nullptr, ids[i], nullptr, 0, places[n]) == S_OK)
+            ++n;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
+                      KEY_READ | 0x100 /* KEY_WOW64_64KEY */, &key)
+        != ERROR_SUCCESS)
+        return n;
+    for (int i = 0; i < valueCount; ++i) {
+        DWORD type, size = PathSize - 1;
+        if (RegQueryValueExA(key, values[i], nullptr, &type, reinterpret_cast<BYTE*>(places[n]), &size)
+                == ERROR_SUCCESS
+            && type == REG_SZ) {
+            places[n][size] = '\0';
+            ++n;
+        }
+    }
+    RegCloseKey(key);
+    return n;
+}
+
+// Program Files and the 32-bit one, then Common Files and the 32-bit one,
+// then the user's and everyone's own folders.
+const int ShellPlaces[] = {
+    0x26, 0x2a, 0x2b, 0x2c, // Program Files and Common Files, also the 32-bit ones
+    0x28, 0x10, 0x05,       // the user's profile, Desktop and Documents
+    0x19, 0x2e,             // the Desktop and Documents of all users
+};
+const char* const RegistryPlaces[] = {"ProgramFilesDir", "CommonFilesDir"};
+
+} // namespace
+
 bool IsReservedFolder(const char* folder)
 {
     char path[PathSize], windowsDir[PathSize];
@@ -84,33 +127,11 @@ bool IsReservedFolder(const char* folder)
     const UINT windowsLength = GetWindowsDirectoryA(windowsDir, sizeof windowsDir);
     if (windowsLength == 0 || windowsLength >= sizeof windowsDir)
         windowsDir[0] = '\0';
-    static const int shellFolders[] = {
-        0x26, 0x2a, 0x2b, 0x2c, // Program Files and Common Files, also the 32-bit ones
-        0x28, 0x10, 0x05,       // the user's profile, Desktop and Documents
-        0x19, 0x2e,             // the Desktop and Documents of all users
-    };
-    static const char* const variables[] = {"ProgramW6432", "CommonProgramW6432", "ProgramFiles", "ProgramFiles(x86)",
-                                            "CommonProgramFiles", "CommonProgramFiles(x86)", "USERPROFILE"};
-    constexpr int Count = sizeof shellFolders / sizeof *shellFolders + sizeof variables / sizeof *variables + 2;
+    constexpr int Count = sizeof ShellPlaces / sizeof *ShellPlaces + 4;
     char places[Count][PathSize];
     const char* list[Count];
-    int n = 0;
     SystemFolders(places[0], places[1]);
-    n = 2;
-    auto getFolderPath = FindFunction<HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPSTR)>(
-        GetModuleHandleA("shell32.dll"), "SHGetFolderPathA");
-    for (int id : shellFolders) {
-        places[n][0] = '\0';
-        if (getFolderPath && getFolderPath(nullptr, id, nullptr, 0, places[n]) != S_OK)
-            places[n][0] = '\0';
-        ++n;
-    }
-    for (const char* name : variables) {
-        const DWORD length = GetEnvironmentVariableA(name, places[n], PathSize);
-        if (length == 0 || length >= PathSize)
-            places[n][0] = '\0';
-        ++n;
-    }
+    const int n = 2 + CollectPlaces(ShellPlaces, Count - 4, RegistryPlaces, 2, places + 2);
     for (int i = 0; i < n; ++i)
         list[i] = places[i];
     return IsReservedDestination(path, windowsDir, list, n);
@@ -134,25 +155,56 @@ bool FindLinkOnTheWay(const char* path, char* link)
     return false;
 }
 
+const char LinkMessage[] = " はジャンクションまたはシンボリックリンクのため、インストール先にできません。";
+const char RenameableMessage[] = " は管理者以外のユーザーが名前を変えられるフォルダです。Program Files など、管理者だけが変更できるフォルダの中を指定してください。";
+
+bool KeepsOthersOutOfFolder(const char* path, FolderUse use)
+{
+    unsigned char descriptor[4096];
+    unsigned long length = 0;
+    switch (ReadFolderDescriptor(path, descriptor, sizeof descriptor, &length)) {
+    case DescriptorRead::NoSecurity: return true;
+    case DescriptorRead::Read: return KeepsOthersOut(descriptor, length, use);
+    default: return false;
+    }
+}
+
+bool FindRenameableFolder(const char* destination, char* folder)
+{
+    // "C:\x\..\Tools\" is C:\Tools, whether or not C:\x exists.
+    if (!FullLongPath(destination, folder) || !EnsureTrailingBackslash(folder, PathSize) || folder[1] != ':')
+        return true; // nothing known about it: never trusted
+    // Each level below the drive root, from the top, as far as it exists;
+    // the parent of each (the drive root first) lets nobody else delete or
+    // rename it, and each but the destination is Administrators' own.
+    char* parentEnd = folder + 2;
+    for (char* separator = FindCharDbcs(folder + 3, '\\'); separator;
+         parentEnd = separator, separator = FindCharDbcs(separator + 1, '\\')) {
+        char* cut = parentEnd == folder + 2 ? parentEnd + 1 : parentEnd; // "C:\" keeps its "\"
+        const char kept = *cut;
+        *cut = '\0';
+        const bool parentKeeps = KeepsOthersOutOfFolder(folder, FolderUse::Parent);
+        *cut = kept;
+        *separator = '\0';
+        const DWORD attributes = GetFileAttributesA(folder);
+        const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+        if (!parentKeeps || (exists && separator[1] && !KeepsOthersOutOfFolder(folder, FolderUse::OnTheWay)))
+            return true;
+        *separator = '\\';
+        if (!exists)
+            break; // Setup makes the levels below, with its own protection
+    }
+    folder[0] = '\0';
+    return false;
+}
+
 bool IsBelowProgramFiles(const char* folder)
 {
     char path[PathSize];
     if (!FullLongPath(folder, path))
         return false;
-    char places[5][PathSize];
-    int n = 0;
-    auto getFolderPath = FindFunction<HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPSTR)>(
-        GetModuleHandleA("shell32.dll"), "SHGetFolderPathA");
-    static const int ids[] = {0x26, 0x2a}; // Program Files, and the 32-bit one
-    for (int id : ids)
-        if (getFolderPath && getFolderPath(nullptr, id, nullptr, 0, places[n]) == S_OK)
-            ++n;
-    static const char* const variables[] = {"ProgramW6432", "ProgramFiles", "ProgramFiles(x86)"};
-    for (const char* name : variables) {
-        const DWORD length = GetEnvironmentVariableA(name, places[n], PathSize);
-        if (length > 0 && length < PathSize)
-            ++n;
-    }
+    char places[3][PathSize];
+    const int n = CollectPlaces(ShellPlaces, 2, RegistryPlaces, 1, places);
     for (int i = 0; i < n; ++i) {
         char place[PathSize];
         if (FullLongPath(places[i], place) && place[0] && IsStrictlyBelow(path, place))

@@ -2,6 +2,8 @@
 // operations end with "\"; they are changed only during the call.
 #pragma once
 
+#include "descriptor_rules.h"
+
 // Makes sure the last folder of `path` exists (a drive root always does).
 // With `protect`, a folder that has to be made gets the protection of a
 // product folder (CreateProductFolder); one that exists keeps its own.
@@ -19,7 +21,32 @@ bool CreateProductFolder(const char* path);
 // its "\", goes to `link`.
 bool FindLinkOnTheWay(const char* path, char* link);
 // What follows the path of such a link in the message.
-constexpr char LinkMessage[] = " はジャンクションまたはシンボリックリンクのため、インストール先にできません。";
+extern const char LinkMessage[];
+// What ReadFolderDescriptor found.
+enum class DescriptorRead {
+    Read,       // the descriptor is in the buffer
+    NoSecurity, // Windows keeps none (95, 98, Me): there is no other account
+    Failed,     // it could not be read (or does not fit): never trusted
+};
+// The owner and DACL of an existing folder (no "\" at its end, except a
+// drive root), self-relative, into `descriptor` (`size` bytes), its length
+// into `length`. The program links the real one (GetFileSecurity); tests
+// link their own, as Wine keeps no security of files.
+DescriptorRead ReadFolderDescriptor(const char* path, unsigned char* descriptor, unsigned long size,
+                                    unsigned long* length);
+// Whether a folder (no "\" at its end, except a drive root) keeps every
+// account but Administrators, SYSTEM and TrustedInstaller out, as `use`
+// says (descriptor_rules.h). Where Windows keeps no security, true.
+bool KeepsOthersOutOfFolder(const char* path, FolderUse use);
+// Whether another account could rename or replace a folder on the way to a
+// destination (full path ending "\"), spelt canonically: an existing folder
+// below the drive root (the destination itself aside) that is not
+// Administrators' own or that another account may delete or change, or a
+// folder whose parent lets another account delete what it holds. That
+// folder, without its "\", goes to `folder`.
+bool FindRenameableFolder(const char* destination, char* folder);
+// What follows such a folder in the message.
+extern const char RenameableMessage[];
 // Whether a folder (full path, ending "\" or not) lies below one of the
 // Program Files folders (either view), where only administrators may
 // create folders.

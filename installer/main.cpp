@@ -9,6 +9,7 @@
 #include "folders.h"
 #include "messages.h"
 #include "script_rules.h"
+#include "setup_lock.h"
 #include "setup_state.h"
 #include "uninstall.h"
 #include "wizard.h"
@@ -51,79 +52,6 @@ bool IsInstalledFolder(const char* folder)
 {
     // "C:\.\" and "C:\x\..\" are the drive root too.
     return strlen(folder) > 3 && folder[1] == ':' && folder[2] == '\\' && !IsDriveRootPath(folder);
-}
-
-// The mutex in a private namespace that only administrators at high
-// integrity can make or open (Vista and later): a user cannot take its name
-// first and so keep every Setup of the product from running. Null where any
-// step is missing or fails (Wine has no boundary descriptors).
-HANDLE PrivateSetupMutex(const char* name, SECURITY_ATTRIBUTES* inherited)
-{
-    HMODULE kernel = GetModuleHandleA("kernel32.dll"), advapi = GetModuleHandleA("advapi32.dll");
-    auto createBoundary = FindFunction<HANDLE(WINAPI*)(LPCWSTR, ULONG)>(kernel, "CreateBoundaryDescriptorW");
-    auto addSid = FindFunction<BOOL(WINAPI*)(HANDLE*, PSID)>(kernel, "AddSIDToBoundaryDescriptor");
-    auto addLabel = FindFunction<BOOL(WINAPI*)(HANDLE*, PSID)>(kernel, "AddIntegrityLabelToBoundaryDescriptor");
-    auto createNamespace = FindFunction<HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, LPVOID, LPCWSTR)>(
-        kernel, "CreatePrivateNamespaceW");
-    auto openNamespace = FindFunction<HANDLE(WINAPI*)(LPVOID, LPCWSTR)>(kernel, "OpenPrivateNamespaceW");
-    auto convertSid = FindFunction<BOOL(WINAPI*)(LPCSTR, PSID*)>(advapi, "ConvertStringSidToSidA");
-    auto convert = FindFunction<BOOL(WINAPI*)(LPCSTR, DWORD, PSECURITY_DESCRIPTOR*, PULONG)>(
-        advapi, "ConvertStringSecurityDescriptorToSecurityDescriptorA");
-    if (!createBoundary || !addSid || !addLabel || !createNamespace || !openNamespace || !convertSid || !convert)
-        return nullptr;
-    HANDLE boundary = createBoundary(L"QuorvaneSetup", 0);
-    PSID administrators = nullptr, high = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    HANDLE space = nullptr;
-    if (boundary && convertSid("S-1-5-32-544", &administrators) && convertSid("S-1-16-12288", &high)
-        && addSid(&boundary, administrators) && addLabel(&boundary, high)
-        && convert("D:(A;;GA;;;BA)", 1 /* SDDL_REVISION_1 */, &descriptor, nullptr)) {
-        SECURITY_ATTRIBUTES onlyAdministrators = {sizeof onlyAdministrators, descriptor, FALSE};
-        space = createNamespace(&onlyAdministrators, boundary, L"QuorvaneSetup");
-        if (!space && GetLastError() == ERROR_ALREADY_EXISTS)
-            space = openNamespace(boundary, L"QuorvaneSetup");
-    }
-    LocalFree(administrators);
-    LocalFree(high);
-    LocalFree(descriptor);
-    // The namespace stays open as long as the process: so does the mutex.
-    // The caller reads the mutex's own error.
-    if (!space)
-        return nullptr;
-    char full[sizeof g_setup.title + 48] = "QuorvaneSetup\\";
-    lstrcatA(full, name);
-    return CreateMutexA(inherited, FALSE, full);
-}
-
-// One Setup of a product at a time, for all users: a mutex named after the
-// Title. The uninstall copy inherits the request's handle. False (after the
-// message) when another Setup holds it, also one that this user may not
-// open (an elevated one, while this is not).
-bool OnlySetupOfProduct()
-{
-    char name[sizeof g_setup.title + 32];
-    lstrcpyA(name, "Global\\Setup ");
-    lstrcatA(name, g_setup.title);
-    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
-    HANDLE mutex = PrivateSetupMutex(name + 7, &inherited);
-    DWORD error = GetLastError();
-    if (!mutex) {
-        // Before Vista, or where the namespace cannot be had: the name.
-        mutex = CreateMutexA(&inherited, FALSE, name);
-        error = GetLastError();
-    }
-    if (!mutex && error != ERROR_ACCESS_DENIED) {
-        // Windows without session namespaces (before Windows 2000).
-        mutex = CreateMutexA(&inherited, FALSE, name + 7);
-        error = GetLastError();
-    }
-    if (mutex && error != ERROR_ALREADY_EXISTS)
-        return true; // held until the process ends
-    char text[sizeof g_setup.title + 64];
-    lstrcpyA(text, g_setup.title);
-    lstrcatA(text, "のセットアップは既に実行中です。");
-    Tell(nullptr, text, nullptr, MB_ICONHAND | MB_OK);
-    return false;
 }
 
 // Whether the handle opened is the file named `full`: no junction or link
@@ -174,13 +102,27 @@ bool OpenLog(const SetupCommand& command)
     if (length == 0 || length >= sizeof full)
         return true;
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    // An existing file first; a new one only where no junction or link
+    // leads on the way to it.
     HANDLE file = CreateFileA(full, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, OPEN_ALWAYS,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return true;
-    if (!IsTheFileNamed(file, full)) {
-        CloseHandle(file);
+    bool linked = false;
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
+        char link[PathSize];
+        linked = FindLinkOnTheWay(full, link); // the folders on the way (each ends with "\")
+        if (!linked)
+            file = CreateFileA(full, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    }
+    if (file == INVALID_HANDLE_VALUE && !linked)
+        return true; // no log at all, as before
+    if (linked || !IsTheFileNamed(file, full)) {
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+        // Standard error is the only place left to say so.
+        ShowPathError(full, " はリンクまたは別名のあるファイルのため、ログにできません。");
         return false;
     }
     g_setup.logFile = file;
@@ -215,7 +157,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     static SetupCommand command;
     const bool understood = ParseSetupCommand(commandLine, &command);
     g_setup.silent = command.silent;
-    if (understood && !OpenLog(command))
+    // A line that cannot be read: a silent run still shows nothing (and
+    // names no log that could be trusted).
+    if (!understood) {
+        ShowBrokenScript();
+        return ExitBadCommandLine;
+    }
+    if (!OpenLog(command))
         return ExitFailed; // nothing done, nothing written
     const SetupAction action = command.action;
     if (action == SetupAction::UninstallCopy) {
@@ -226,9 +174,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     // The uninstall copy removes the folder of the path it is given: only
     // ever a full path below a drive root, never its own folder by default,
     // never a folder of Windows or of the user.
-    if (!understood || !SplitProgramPath(programPath)
+    if (!SplitProgramPath(programPath)
         || (action == SetupAction::UninstallCopy
-            && (!IsInstalledFolder(g_setup.sourceFolder) || IsReservedFolder(g_setup.sourceFolder)))) {
+            && (!IsInstalledFolder(g_setup.sourceFolder) || FindCharDbcs(programPath + 2, ':')
+                || IsReservedFolder(g_setup.sourceFolder)))) {
         ShowBrokenScript();
         return ExitFailed;
     }
@@ -236,8 +185,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
         return ExitFailed; // the message has been shown
     if (action != SetupAction::Wizard && !BelongsToInstallation())
         return ExitFailed;
-    // The uninstall copy runs under its request's mutex.
-    if (action != SetupAction::UninstallCopy && !OnlySetupOfProduct())
+    // The uninstall copy runs under its request's mutex, and holds the
+    // lock itself for as long as it runs.
+    if (action == SetupAction::UninstallCopy ? !KeepSetupLock() : !OnlySetupOfProduct())
         return ExitAlreadyRunning;
     if (action == SetupAction::UninstallRequest)
         return RunUninstallRequest();

@@ -7,6 +7,14 @@ int Tell(HWND owner, const char* text, const char* caption, UINT type)
     if (!g_setup.silent)
         return MessageBoxA(owner, text, caption, type);
     LogLine(text);
+    // Also for a deployment tool that reads standard error (a log that was
+    // refused or never named leaves no other trace).
+    HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD written;
+    if (error && error != INVALID_HANDLE_VALUE) {
+        WriteFile(error, text, DWORD(lstrlenA(text)), &written, nullptr);
+        WriteFile(error, "\r\n", 2, &written, nullptr);
+    }
     return IDOK;
 }
 

@@ -5,7 +5,9 @@
 #include <windows.h>
 
 // Deletes parent\path and all its subkeys. On the NT family each key is
-// opened without following a registry link and deleted through that handle
+// opened one name at a time from `parent`, never through a registry link
+// (one on the way leaves the whole path alone), with only the rights that
+// deleting needs, and deleted through that handle
 // (NtDeleteKey), never again by name: a key that cannot be opened is left,
 // and a link is deleted as itself, never what it leads to. Windows 95 and 98
 // (no NtDeleteKey) delete by name. Errors are not reported.

@@ -4,6 +4,9 @@
 
 #include "dbcs_path.h"
 
+const char ProductFolderSddl[] = "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
+                                 "(A;OICI;0x1200a9;;;S-1-15-2-1)(A;OICI;0x1200a9;;;S-1-15-2-2)";
+
 bool ScriptFileName(const char* installerName, char* out, size_t size)
 {
     const size_t length = strlen(installerName);
@@ -387,7 +390,9 @@ bool IsDeletableClassKey(const char* first, int levels)
     // Windows' own components live in: never a product's, at any depth.
     static const char* const shared[] = {"*", "AllFilesystemObjects", "AppID", "Applications", "CLSID", "Directory",
                                          "Drive", "Folder", "Installer", "Interface", "MIME", "PROTOCOLS",
-                                         "SystemFileAssociations", "TypeLib", "Wow6432Node"};
+                                         "SystemFileAssociations", "TypeLib", "Wow6432Node", "Local Settings",
+                                         "Unknown", "DesktopBackground", "Network", "Printers",
+                                         "Component Categories", "Media Type", "DirectShow", "Filter", "Record"};
     // The file types and protocols of Windows, down to their verbs:
     // deleting any part would stop programs, scripts, documents or links
     // from opening.
@@ -396,8 +401,14 @@ bool IsDeletableClassKey(const char* first, int levels)
         ".ps1", ".reg", ".htm", ".html", ".url", ".zip", ".inf", ".ini", ".hta", ".msc", ".cpl", ".wsf", "http",
         "https", "exefile", "comfile", "batfile", "cmdfile", "lnkfile", "piffile", "scrfile", "dllfile", "sysfile",
         "txtfile", "VBSFile", "JSFile", "Msi.Package", "regfile", "htmlfile", "InternetShortcut",
-        "CompressedFolder", "inffile", "inifile", "htafile", "MSCFile", "cplfile", "WSFFile"};
-    return levels >= 1 && !IsOneOf(first, windowsTypes, sizeof windowsTypes / sizeof *windowsTypes)
+        "CompressedFolder", "inffile", "inifile", "htafile", "MSCFile", "cplfile", "WSFFile",
+        // the protocols of Windows, and the script types with their ProgIDs
+        "ftp", "file", "mailto", "search-ms", "vbscript", "javascript", ".jse", ".vbe", ".wsh", ".psm1", "JSEFile",
+        "VBEFile", "WSHFile", "Microsoft.PowerShellScript.1", "Microsoft.PowerShellModule.1"};
+    // Every "ms-..." protocol is Windows' own (ms-settings, ms-windows-store).
+    const bool windowsProtocol = (first[0] == 'm' || first[0] == 'M') && (first[1] == 's' || first[1] == 'S')
+        && first[2] == '-';
+    return levels >= 1 && !windowsProtocol && !IsOneOf(first, windowsTypes, sizeof windowsTypes / sizeof *windowsTypes)
         && !IsOneOf(first, shared, sizeof shared / sizeof *shared);
 }
 
@@ -415,7 +426,7 @@ bool IsDeletableKey(RegRoot root, const char* keyPath)
     // 32-bit view of all of SOFTWARE, the class registry, the
     // administrators' policies or the registrations other programs read.
     static const char* const shared[] = {"Microsoft", "Classes", "Policies", "Wow6432Node", "Clients",
-                                         "RegisteredApplications"};
+                                         "RegisteredApplications", "ODBC", "Description"};
     return levels >= 2 && EqualsIgnoringCase(names[0], "SOFTWARE")
         && !IsOneOf(names[1], shared, sizeof shared / sizeof *shared);
 }

@@ -56,10 +56,13 @@ bool IsReservedDestination(const char* destination, const char* windowsDir, cons
 
 // The protection of a folder that Setup creates for a product, as in
 // Program Files: SYSTEM and Administrators full control, Users read and
-// execute, inherited by everything in it, nothing from the parent. Only
+// execute, and as since Windows 8 ALL APPLICATION PACKAGES and ALL
+// RESTRICTED APPLICATION PACKAGES (S-1-15-2-1, S-1-15-2-2) read and execute
+// too, so that programs in an AppContainer may load the product's files;
+// inherited by everything in it, nothing from the parent. Only
 // administrators can then replace the program or the script that the
 // elevated uninstaller trusts.
-constexpr char ProductFolderSddl[] = "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+extern const char ProductFolderSddl[];
 
 // The folder of a registered uninstaller, from its UninstallString, quoted
 // ("C:\A\X.EXE" /r) or not (C:\A\X.EXE /r), into `destination`.
@@ -98,11 +101,12 @@ enum class RegRoot { None, CurrentUser, LocalMachine, ClassesRoot };
 // Whether a program may delete the key `keyPath` (and everything below it)
 // of `root`. Under HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER only
 // SOFTWARE\<vendor> itself or a key below it, where the vendor is none of
-// Microsoft, Classes, Policies, Wow6432Node, Clients, RegisteredApplications;
-// under HKEY_CLASSES_ROOT only a product's own file type or ProgID, never a
-// type or protocol of Windows (.exe, .reg, .htm, http, exefile, ...) nor a
-// shared container (CLSID, Interface, TypeLib, AppID, Installer, MIME,
-// PROTOCOLS, ...). Key names compare without regard to case; empty names
+// Microsoft, Classes, Policies, Wow6432Node, Clients, RegisteredApplications,
+// ODBC, Description; under HKEY_CLASSES_ROOT only a product's own file type
+// or ProgID, never a type or protocol of Windows (.exe, .reg, .htm, .js,
+// http, mailto, ms-..., exefile, JSFile, ...) nor a shared container (CLSID,
+// Interface, TypeLib, AppID, Installer, MIME, PROTOCOLS, Local Settings, ...).
+// What of a file type's key may go is decided at removal, by what it holds. Key names compare without regard to case; empty names
 // ("a\\b", a trailing "\") do not count.
 bool IsDeletableKey(RegRoot root, const char* keyPath);
 

@@ -30,14 +30,14 @@ struct ServiceApi {
     BOOL(WINAPI* remove)(SC_HANDLE);
     BOOL(WINAPI* setSecurity)(SC_HANDLE, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR);
     BOOL(WINAPI* close)(SC_HANDLE);
-    BOOL(WINAPI* convert)(LPCSTR, DWORD, PSECURITY_DESCRIPTOR*, PULONG);
+    BOOL(WINAPI* queryConfig2)(SC_HANDLE, DWORD, LPBYTE, DWORD, LPDWORD);
 };
 
 const char* const ApiNames[] = {"OpenSCManagerA",   "OpenServiceA",         "CreateServiceA",
                                 "ChangeServiceConfigA", "ChangeServiceConfig2W", "QueryServiceConfigA",
                                 "QueryServiceStatus", "ControlService",      "StartServiceA",
                                 "DeleteService",    "SetServiceObjectSecurity", "CloseServiceHandle",
-                                "ConvertStringSecurityDescriptorToSecurityDescriptorA"};
+                                "QueryServiceConfig2W"};
 
 ServiceApi g_api;
 DWORD g_openError; // why the last OpenProductService found no service
@@ -212,8 +212,8 @@ bool ConfigureService(SC_HANDLE service)
 
 bool SecureService(SC_HANDLE service)
 {
-    PSECURITY_DESCRIPTOR descriptor;
-    if (!g_api.convert(ServiceSddl, 1 /* SDDL_REVISION_1 */, &descriptor, nullptr))
+    PSECURITY_DESCRIPTOR descriptor = DescriptorFromSddl(ServiceSddl);
+    if (!descriptor)
         return false;
     const bool set = g_api.setSecurity(service, DACL_SECURITY_INFORMATION, descriptor) != FALSE;
     LocalFree(descriptor);
@@ -224,8 +224,8 @@ bool SecureService(SC_HANDLE service)
 // existing key's own.
 LONG CreateSecuredKey(const char* path, const char* sddl)
 {
-    PSECURITY_DESCRIPTOR descriptor;
-    if (!g_api.convert(sddl, 1 /* SDDL_REVISION_1 */, &descriptor, nullptr))
+    PSECURITY_DESCRIPTOR descriptor = DescriptorFromSddl(sddl);
+    if (!descriptor)
         return LONG(GetLastError());
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
     HKEY key;
@@ -332,14 +332,33 @@ bool ServiceNeedsProtectedFolder()
     return Applies();
 }
 
+// How the earlier installation's service was before it was stopped, so
+// that an update whose service step fails leaves it as it was.
+struct EarlierService {
+    bool known, running;
+    DWORD startType;
+    SERVICE_DELAYED_AUTO_START_INFO delayed;
+} g_earlier;
+
 void StopProductService()
 {
     if (!Applies())
         return;
-    SC_HANDLE manager, service = OpenProductService(SERVICE_STOP | SERVICE_QUERY_STATUS, &manager);
+    SC_HANDLE manager, service = OpenProductService(SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG, &manager);
     if (!service)
         return;
     SERVICE_STATUS status;
+    union {
+        QUERY_SERVICE_CONFIGA config;
+        BYTE bytes[8192];
+    } buffer;
+    DWORD size;
+    g_earlier.known = g_api.queryStatus(service, &status) && g_api.queryConfig(service, &buffer.config, sizeof buffer, &size);
+    g_earlier.running = status.dwCurrentState != SERVICE_STOPPED;
+    g_earlier.startType = buffer.config.dwStartType;
+    // Left as it was (not delayed) where it cannot be asked.
+    g_api.queryConfig2(service, SERVICE_CONFIG_DELAYED_AUTO_START_INFO, reinterpret_cast<BYTE*>(&g_earlier.delayed),
+                       sizeof g_earlier.delayed, &size);
     if (g_api.control(service, SERVICE_CONTROL_STOP, &status) || GetLastError() != ERROR_SERVICE_NOT_ACTIVE)
         WaitForState(service, SERVICE_STOPPED);
     CloseBoth(service, manager);
@@ -389,6 +408,15 @@ bool InstallProductService()
         step = "設定", result = LONG(GetLastError());
     if (result != ERROR_SUCCESS && fresh)
         g_api.remove(service); // a fresh install that failed leaves no service behind
+    // An update that failed: the earlier service's start, as it was, and
+    // running again if it ran (as after a failed copy).
+    if (result != ERROR_SUCCESS && !fresh && g_earlier.known) {
+        g_api.change(service, SERVICE_NO_CHANGE, g_earlier.startType, SERVICE_NO_CHANGE, nullptr, nullptr, nullptr,
+                     nullptr, nullptr, nullptr, nullptr);
+        g_api.change2(service, SERVICE_CONFIG_DELAYED_AUTO_START_INFO, &g_earlier.delayed);
+        if (g_earlier.running)
+            g_api.start(service, 0, nullptr);
+    }
     if (result == ERROR_SUCCESS && !g_api.start(service, 0, nullptr)
         && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)
         step = "開始", result = LONG(GetLastError());
@@ -398,7 +426,11 @@ bool InstallProductService()
 
 void StartProductService()
 {
-    if (!Applies())
+    // The earlier installation's service, which runs from its folder. A
+    // removal that stopped half way never starts it once its program has gone.
+    const char* folder = g_setup.previousDestination[0] ? g_setup.previousDestination : g_setup.destination;
+    char program[PathSize];
+    if (!Applies() || !ProgramPath(folder, program) || GetFileAttributesA(program) == INVALID_FILE_ATTRIBUTES)
         return;
     SC_HANDLE manager, service = OpenProductService(SERVICE_START, &manager);
     if (service)

@@ -8,9 +8,10 @@
 
 SetupState g_setup;
 
-namespace {
-
 const char UninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const char FolderMadeValue[] = "FolderMadeBySetup";
+
+namespace {
 
 // The folder that Windows gives this program for programs: on 64-bit
 // Windows a 32-bit program gets "Program Files (x86)". Empty where the shell
@@ -52,6 +53,11 @@ void ProposeDestination()
         if (g_setup.previousDestination[0])
             lstrcpynA(g_setup.destination, g_setup.previousDestination, sizeof g_setup.destination);
     }
+    DWORD made = 0;
+    size = sizeof made;
+    g_setup.previousFolderMade =
+        RegQueryValueExA(key, FolderMadeValue, nullptr, &type, reinterpret_cast<BYTE*>(&made), &size) == ERROR_SUCCESS
+        && type == REG_DWORD && made == 1;
     RegCloseKey(key);
 }
 
@@ -165,6 +171,18 @@ void SystemFolders(char* systemDir, char* wow64Dir)
         wow64Dir[0] = '\0';
 }
 
+PSECURITY_DESCRIPTOR DescriptorFromSddl(const char* sddl)
+{
+    auto convert = FindFunction<BOOL(WINAPI*)(LPCSTR, DWORD, PSECURITY_DESCRIPTOR*, PULONG)>(
+        GetModuleHandleA("advapi32.dll"), "ConvertStringSecurityDescriptorToSecurityDescriptorA");
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!convert)
+        SetLastError(ERROR_PROC_NOT_FOUND);
+    else if (!convert(sddl, 1 /* SDDL_REVISION_1 */, &descriptor, nullptr))
+        descriptor = nullptr;
+    return descriptor;
+}
+
 bool IsVistaOrLater()
 {
     return FindFunction<FARPROC>(GetModuleHandleA("advapi32.dll"), "NotifyServiceStatusChangeW") != nullptr;
@@ -172,7 +190,5 @@ bool IsVistaOrLater()
 
 int OutcomeExitCode(bool succeeded)
 {
-    if (!succeeded)
-        return ExitFailed;
-    return g_setup.restartNeeded ? ExitRestartNeeded : ExitSuccess;
+    return succeeded ? ExitSuccess : ExitFailed;
 }

@@ -18,8 +18,11 @@ struct SetupState {
     bool resident;                   // "TSR"
     char destination[PathSize];      // ends with "\" once validated
     bool destinationExisted;         // the destination's folder was there when it was checked
+    bool destinationMade;            // the copy phase made the destination's folder
+    bool takeOverDestination;        // the destination is someone else's: made the product's own first
     bool destinationRefused;         // the copy phase refused the folder: nothing was installed
     char previousDestination[PathSize]; // the earlier installation's folder, or empty
+    bool previousFolderMade;         // Setup made that folder (FolderMadeBySetup of its entry)
     int installCount;
     int groupCount;
     InstallEntry entry;              // the current file entry
@@ -34,7 +37,6 @@ struct SetupState {
     bool copyError;
     unsigned long long copiedBytes;  // what the copy phase wrote, for the list of installed programs
     bool copyDone;                   // the copy phase ran to its end
-    bool restartNeeded;              // a file of the product changes only at the next restart
     bool silent;                     // "/S": no window; messages go to the log
     HANDLE logFile;                  // "/LOG=": the log, opened once (inheritable), or nullptr
     HANDLE requestProcess;           // the copy: the uninstall request, or nullptr
@@ -67,13 +69,25 @@ template <typename Function> Function FindFunction(HMODULE module, const char* n
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(function));
 }
 
+// A security descriptor from its text form (LocalFree it), or nullptr:
+// where Windows has none of that form (before 2000) with the last error
+// ERROR_PROC_NOT_FOUND, else where the text fails.
+PSECURITY_DESCRIPTOR DescriptorFromSddl(const char* sddl);
+
+// The Uninstall entries of the list of installed programs, below
+// HKEY_LOCAL_MACHINE; the product's is this followed by its Title.
+extern const char UninstallKey[];
+// The value of that entry that records whether Setup made the destination.
+extern const char FolderMadeValue[];
+
 // Whether this is Windows Vista or later, asked of what the system has (a
 // function that only Vista and later export), never of the version number,
 // which a compatibility mode makes older.
 bool IsVistaOrLater();
 
-// The exit code of a run that got to its end: success, success with a
-// restart to come, or failure.
+// The exit code of a run that got to its end: success or failure. (No
+// run ends with 3010: nothing of the product waits for a restart; only the
+// uninstall copy's own file does, which asks nothing of the user.)
 int OutcomeExitCode(bool succeeded);
 
 // A message box owned by the message owner: `path` followed by `message`,

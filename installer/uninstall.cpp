@@ -10,38 +10,18 @@
 #include "resource.h"
 #include "restart_delete.h"
 #include "service_setup.h"
+#include "setup_lock.h"
 #include "setup_state.h"
 #include "shortcuts.h"
 #include "wizard.h"
 
 namespace {
 
-const char UninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 constexpr UINT_PTR StartTimer = 1;
 constexpr DWORD RequestWaitMs = 60000;
 bool g_installerPending; // the installed installer goes once its request has ended
 bool g_folderPending;    // and its folder with it
-
-// Whether the folder (without "\") holds nothing but the installer that goes
-// once the silent request that waits for this copy has ended.
-bool OnlyPendingInstallerIn(const char* folder)
-{
-    char pattern[PathSize];
-    if (!g_installerPending || !CopyBounded(pattern, sizeof pattern, folder)
-        || !AppendBounded(pattern, sizeof pattern, "\\*.*"))
-        return false;
-    bool others = false;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern, &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return false;
-    do {
-        others = others || (lstrcmpA(found.cFileName, ".") && lstrcmpA(found.cFileName, "..")
-                            && lstrcmpiA(found.cFileName, g_setup.installerName));
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    return !others;
-}
+bool g_leftovers;        // files that the user added keep a folder of the product
 
 bool UninstallKeyPath(char* out, size_t size)
 {
@@ -58,6 +38,85 @@ HKEY RootKey(RegRoot root)
     }
 }
 
+// Whether the script's "Reg" section names HKEY_CLASSES_ROOT\<progId>
+// itself: a ProgID of the product's own.
+bool ScriptListsProgId(const char* progId)
+{
+    for (unsigned n = 1;; ++n) {
+        char key[16], value[PathSize];
+        wsprintfA(key, "%u", n);
+        ReadScriptValue("Reg", key, value, sizeof value);
+        if (!value[0])
+            return false;
+        const char* path = nullptr;
+        if (ParseRegValue(value, &path) == RegRoot::ClassesRoot && path[0] != '.' && EqualsIgnoringCase(path, progId))
+            return true;
+    }
+}
+
+// Whether a file type's key holds nothing of another program: no subkey
+// but ShellNew and an OpenWithProgids that names only `progId`.
+bool HoldsOnlyProgId(HKEY type, const char* progId)
+{
+    char name[256];
+    for (DWORD i = 0; RegEnumKeyA(type, i, name, sizeof name) == ERROR_SUCCESS; ++i) {
+        if (EqualsIgnoringCase(name, "ShellNew"))
+            continue;
+        HKEY list;
+        if (!EqualsIgnoringCase(name, "OpenWithProgids")
+            || RegOpenKeyExA(type, name, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE, &list) != ERROR_SUCCESS)
+            return false;
+        bool own = true;
+        DWORD size = sizeof name;
+        for (DWORD v = 0; own && RegEnumValueA(list, v, name, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+             ++v, size = sizeof name)
+            own = !name[0] || EqualsIgnoringCase(name, progId);
+        RegCloseKey(list);
+        if (!own)
+            return false;
+    }
+    return true;
+}
+
+// A file type (".ext") of the class registry is shared: it goes whole only
+// when it opens with a ProgID that the script also names and holds nothing
+// of another program. Otherwise only the script's ProgIDs leave its
+// OpenWithProgids, and its default value is cleared when it names one.
+void RemoveFileType(const char* type)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, type, REG_OPTION_OPEN_LINK, KEY_READ | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    char progId[256];
+    DWORD size = sizeof progId - 1, kind = 0;
+    if (RegQueryValueExA(key, nullptr, nullptr, &kind, reinterpret_cast<BYTE*>(progId), &size) != ERROR_SUCCESS
+        || kind != REG_SZ)
+        size = 0;
+    progId[size < sizeof progId ? size : sizeof progId - 1] = '\0';
+    const bool ours = progId[0] && ScriptListsProgId(progId);
+    if (ours && HoldsOnlyProgId(key, progId)) {
+        RegCloseKey(key);
+        DeleteKeyTree(HKEY_CLASSES_ROOT, type);
+        return;
+    }
+    if (ours)
+        RegDeleteValueA(key, nullptr);
+    HKEY list;
+    if (RegOpenKeyExA(key, "OpenWithProgids", REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | KEY_SET_VALUE, &list)
+        == ERROR_SUCCESS) {
+        char name[256];
+        for (DWORD v = 0;;) {
+            size = sizeof name;
+            if (RegEnumValueA(list, v, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+                break;
+            if (!(name[0] && ScriptListsProgId(name) && RegDeleteValueA(list, name) == ERROR_SUCCESS))
+                ++v; // kept: the next value is behind it
+        }
+        RegCloseKey(list);
+    }
+    RegCloseKey(key);
+}
+
 void DeleteScriptKeys()
 {
     for (unsigned n = 1;; ++n) {
@@ -70,16 +129,51 @@ void DeleteScriptKeys()
         const RegRoot root = ParseRegValue(value, &path);
         if (root == RegRoot::None)
             Tell(g_setup.messageOwner, "Regセクションがおかしいです。", nullptr, MB_ICONHAND | MB_OK);
+        else if (root == RegRoot::ClassesRoot && path[0] == '.' && !FindCharDbcs(path, '\\'))
+            RemoveFileType(path);
         else
             DeleteKeyTree(RootKey(root), path);
     }
 }
 
-// The files, last entry first; false at once when the product's own first
-// file cannot go, so that the entry and shortcuts stay for another try.
-bool DeleteFiles(bool* allDeleted)
+// The product's first file (the current entry) cannot go: the user is to
+// quit the product and try again.
+void TellProductInUse()
 {
-    for (int n = g_setup.installCount; n >= -1; --n) {
+    char text[PathSize * 2];
+    lstrcpynA(text, g_setup.entry.target, PathSize);
+    lstrcatA(text, " の削除に失敗しました。");
+    lstrcatA(text, g_setup.title);
+    lstrcatA(text, "を終了して、もう一度アンインストールをやり直してください。");
+    Tell(g_setup.messageOwner, text, nullptr, MB_ICONHAND | MB_OK);
+}
+
+// Whether the product's first file (the program that Finish starts, and
+// that may still run) can go: opened for deletion with no sharing, which a
+// running program or any other open handle refuses. Checked before anything
+// is removed, so that a product in use is left whole.
+bool FirstFileCanGo()
+{
+    if (LoadInstallEntry(1) != EntryKind::Destination)
+        return true;
+    HANDLE file = CreateFileA(g_setup.entry.target, DELETE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                              nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        return true;
+    }
+    if (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND)
+        return true; // gone already
+    TellProductInUse();
+    return false;
+}
+
+// The files of entries `first` down to `last`; false at once when the
+// product's own first file cannot go, so that the entry and shortcuts stay
+// for another try.
+bool DeleteFiles(int first, int last, bool* allDeleted)
+{
+    for (int n = first; n >= last; --n) {
         const EntryKind kind = LoadInstallEntry(n);
         if (kind != EntryKind::Destination)
             continue; // never removed, never installed, or outside the product's places
@@ -94,12 +188,7 @@ bool DeleteFiles(bool* allDeleted)
             continue;
         *allDeleted = false;
         if (n == 1) {
-            char text[PathSize * 2];
-            lstrcpynA(text, g_setup.entry.target, PathSize);
-            lstrcatA(text, " の削除に失敗しました。");
-            lstrcatA(text, g_setup.title);
-            lstrcatA(text, "を終了して、もう一度アンインストールをやり直してください。");
-            Tell(g_setup.messageOwner, text, nullptr, MB_ICONHAND | MB_OK);
+            TellProductInUse();
             return false;
         }
     }
@@ -155,25 +244,89 @@ void DescribeProduct(HKEY key)
     }
 }
 
-// Files, folders, the Uninstall entry and the links; the script's own
-// registry keys are gone already.
+
+// Removes an empty folder (no "\" at its end) that the product's entries
+// named; with `report`, a folder that is still there (it holds the user's
+// files) is reported, once. True when it is gone.
+bool RemoveFolderReported(const char* folder, bool* reported)
+{
+    if (RemoveDirectoryA(folder) || GetFileAttributesA(folder) == INVALID_FILE_ATTRIBUTES)
+        return true;
+    if (reported && !*reported) {
+        ShowPathError(folder, " - ディレクトリの削除に失敗しました");
+        *reported = true;
+    }
+    return false;
+}
+
+// The folders that the product's file entries name below the destination,
+// each entry's deepest first, when empty. A folder shared by two entries
+// goes on the second pass, once the other entry's folder has gone; only
+// that pass reports. Nothing else below the destination is looked at.
+bool RemoveEntryFolders(bool* reported)
+{
+    bool removed = true;
+    const size_t base = strlen(g_setup.destination);
+    for (int pass = 0; pass < 2; ++pass) {
+        removed = true;
+        for (int n = g_setup.installCount; n >= 1; --n) {
+            if (LoadInstallEntry(n) != EntryKind::Destination || g_setup.entry.relativePart != base
+                || strncmp(g_setup.entry.target, g_setup.destination, base) != 0)
+                continue; // the Windows folder's, or no sub-folder of the destination
+            char* target = g_setup.entry.target;
+            for (size_t at = strlen(target); at > base; --at) {
+                if (target[at] != '\\' || IsTrailByteAt(target, at))
+                    continue;
+                target[at] = '\0';
+                if (!RemoveFolderReported(target, pass ? reported : nullptr))
+                    removed = false;
+            }
+        }
+    }
+    return removed;
+}
+
+// The destination, when Setup made it and it is empty. False when the
+// user's files keep it.
+bool RemoveDestination(bool* reported)
+{
+    // Only a folder that Setup made (the Uninstall entry says so) goes;
+    // someone else's stays as it was.
+    if (!g_setup.previousFolderMade)
+        return true;
+    char folder[PathSize];
+    lstrcpynA(folder, g_setup.destination, PathSize);
+    folder[lstrlenA(folder) - 1] = '\0';
+    // It still holds the installer that the silent request runs: it goes
+    // (and is reported when the user's files keep it) once that has gone.
+    g_folderPending = g_installerPending;
+    return g_folderPending || RemoveFolderReported(folder, reported);
+}
+
+// Files, folders, the Uninstall entry and the links. The product is never
+// left half removed: nothing goes while its first file cannot, and the
+// script's registry keys go only once the product's files have gone.
 bool RemoveProduct()
 {
-    bool result = true;
-    if (!DeleteFiles(&result)) {
+    bool allDeleted = true;
+    if (!FirstFileCanGo() || !DeleteFiles(g_setup.installCount, 1, &allDeleted)) {
         StartProductService(); // the product stays: so does its service
         return false;
     }
     RemoveProductService();
-    if (!CleanFolderTree(g_setup.destination))
-        result = false;
+    DeleteScriptKeys();
+    bool reported = false;
+    const bool foldersGone = RemoveEntryFolders(&reported);
+    DeleteFiles(0, -1, &allDeleted); // the script and the installer, read until now
+    // Files the user added are no failure: the product has gone.
+    g_leftovers = !(RemoveDestination(&reported) && foldersGone) || !allDeleted;
     char keyPath[PathSize];
     if (UninstallKeyPath(keyPath, sizeof keyPath))
         DeleteKeyTree(HKEY_LOCAL_MACHINE, keyPath);
     CreateShortcuts(Programs, true);
     CreateShortcuts(Desktop, true);
     CreateShortcuts(Startup, true);
-    return result;
+    return allDeleted;
 }
 
 bool g_removed;
@@ -182,7 +335,7 @@ bool g_removed;
 void RemoveAndDescribe(char* text)
 {
     g_removed = RunUninstall();
-    if (g_removed) {
+    if (g_removed && !g_leftovers) {
         lstrcpynA(text, g_setup.title, sizeof g_setup.title);
         lstrcatA(text, "は正常に削除されました。");
     } else {
@@ -254,6 +407,10 @@ bool RegisterUninstall()
     lstrcatA(command, " /S");
     SetText(key, "QuietUninstallString", command);
     DescribeProduct(key);
+    // The removal takes the folder only when Setup made it. An update into
+    // the earlier installation's folder keeps what that one recorded.
+    if (g_setup.destinationMade || !EqualsIgnoringCase(g_setup.destination, g_setup.previousDestination))
+        SetNumber(key, FolderMadeValue, g_setup.destinationMade);
     RegCloseKey(key);
     return true;
 }
@@ -302,7 +459,6 @@ DWORD KnownExitCode(DWORD code)
 {
     switch (code) {
     case ExitSuccess:
-    case ExitRestartNeeded:
     case ExitCancelled:
     case ExitFailed:
     case ExitAlreadyRunning:
@@ -331,6 +487,10 @@ void RemoveInstallerAfterRequest()
     if (!g_installerPending || LoadInstallEntry(-1) != EntryKind::Destination)
         return;
     const bool ended = WaitForSingleObject(g_setup.requestProcess, RequestWaitMs) == WAIT_OBJECT_0;
+    // Another Setup that runs now may be installing a new SETUP.EXE there:
+    // nothing of that place is touched then, not even at a restart.
+    if (ended && !KeepSetupLock())
+        return;
     // Windows lets go of a program's file shortly after its process ends.
     bool deleted = false;
     for (int attempt = 0; ended && !deleted && attempt < 50; ++attempt) {
@@ -343,7 +503,8 @@ void RemoveInstallerAfterRequest()
     folder[lstrlenA(folder) - 1] = '\0';
     if (!deleted)
         DeleteAtRestart(g_setup.entry.target);
-    if (g_folderPending && (!deleted || !RemoveDirectoryA(folder)))
+    bool reported = false;
+    if (g_folderPending && (!deleted || !RemoveFolderReported(folder, &reported)))
         DeleteAtRestart(folder); // after the installer, when the restart comes
 }
 
@@ -373,17 +534,29 @@ int RunUninstallRequest()
     }
     const CopyHandles handles = {HandleValue(g_setup.logFile), HandleValue(self), HandleValue(resultWrite)};
     SystemFolders(systemDir, wow64Dir);
-    if (!systemDir[0] || !CopyBounded(copy, sizeof copy, systemDir) || !AppendBounded(copy, sizeof copy, "\\")
-        || !AppendBounded(copy, sizeof copy, g_setup.installerName)
-        || !BuildCopyCommand(copy, g_setup.ownPath, g_setup.silent, handles, commandLine, sizeof commandLine)) {
-        Tell(nullptr, "アンインストール用プログラムの起動に失敗しました。手動で削除してください。", nullptr,
-             MB_ICONHAND | MB_OK);
+    // Only a copy just made ever runs, under a name of its own ("~1-SETUP.EXE",
+    // "~2-SETUP.EXE", ...), made new: a file of that name already there is
+    // never overwritten. Where none can be made (no right), nothing is removed.
+    bool copied = false;
+    DWORD error = ERROR_FILE_EXISTS;
+    copy[0] = '\0';
+    for (unsigned n = 1; !copied && error == ERROR_FILE_EXISTS && n < 100; ++n) {
+        char name[16];
+        wsprintfA(name, "\\~%u-", n);
+        if (!systemDir[0] || !CopyBounded(copy, sizeof copy, systemDir) || !AppendBounded(copy, sizeof copy, name)
+            || !AppendBounded(copy, sizeof copy, g_setup.installerName))
+            break;
+        copied = CopyFileA(g_setup.ownPath, copy, TRUE) != FALSE;
+        error = GetLastError();
+    }
+    if (!copied) {
+        ShowPathError(copy, " にアンインストール用プログラムをコピーできないため、削除を中止しました。");
         return ExitFailed;
     }
-    // Only the copy just made ever runs: where it cannot be made (a program
-    // of that name runs there, no right), nothing is removed.
-    if (!CopyFileA(g_setup.ownPath, copy, FALSE)) {
-        ShowPathError(copy, " にアンインストール用プログラムをコピーできないため、削除を中止しました。");
+    if (!BuildCopyCommand(copy, g_setup.ownPath, g_setup.silent, handles, commandLine, sizeof commandLine)) {
+        DeleteFileA(copy);
+        Tell(nullptr, "アンインストール用プログラムの起動に失敗しました。手動で削除してください。", nullptr,
+             MB_ICONHAND | MB_OK);
         return ExitFailed;
     }
     SetCurrentDirectoryA(systemDir);
@@ -421,6 +594,9 @@ int RunUninstallCopy()
     // program is free once it has.
     if (g_setup.requestProcess && !g_setup.resultPipe)
         WaitForSingleObject(g_setup.requestProcess, RequestWaitMs);
+    // The lock, now that the request that held it has ended.
+    if (g_setup.requestProcess && !g_setup.resultPipe && !KeepSetupLock())
+        return ExitAlreadyRunning;
     if (g_setup.silent) {
         char text[PathSize + 128];
         RemoveAndDescribe(text);
@@ -448,68 +624,9 @@ int RunUninstallCopy()
 bool RunUninstall()
 {
     StopProductService(); // it holds its program open
-    DeleteScriptKeys();
     g_setup.groupCaptions = ReadGroupCaptions();
     const bool result = RemoveProduct();
     HeapFree(GetProcessHeap(), 0, g_setup.groupCaptions);
     g_setup.groupCaptions = nullptr;
-    return result;
-}
-
-bool CleanFolderTree(char* folder)
-{
-    bool result = true;
-    const size_t length = strlen(folder);
-    if (length == 0)
-        return false;
-    // A folder that is a junction or symbolic link leads out of the
-    // product's tree: the sweep never follows it.
-    folder[length - 1] = '\0';
-    const DWORD attributes = GetFileAttributesA(folder);
-    folder[length - 1] = '\\';
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return false;
-    char pattern[PathSize];
-    if (!CopyBounded(pattern, sizeof pattern, folder) || !AppendBounded(pattern, sizeof pattern, "*.*"))
-        return false;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern, &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            if (!lstrcmpA(found.cFileName, ".") || !lstrcmpA(found.cFileName, ".."))
-                continue;
-            char path[PathSize];
-            if (!CopyBounded(path, sizeof path, folder) || !AppendBounded(path, sizeof path, found.cFileName)) {
-                result = false;
-                continue;
-            }
-            // A junction or symbolic link leads out of the product's tree:
-            // left as it is, and never followed.
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-                continue;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                if (!AppendBounded(path, sizeof path, "\\") || !CleanFolderTree(path)) {
-                    FindClose(search);
-                    return false;
-                }
-                continue;
-            }
-            // Only the index files of the help viewer are the program's.
-            const char* dot = FindCharDbcs(found.cFileName, '.');
-            if (dot && lstrcmpiA(dot + 1, "gid") == 0 && !DeleteFileReported(path))
-                result = false;
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    folder[length - 1] = '\0';
-    if (GetFileAttributesA(folder) != INVALID_FILE_ATTRIBUTES && !RemoveDirectoryA(folder)) {
-        if (OnlyPendingInstallerIn(folder)) {
-            g_folderPending = true; // empty once the installer has gone
-        } else {
-            ShowPathError(folder, " - ディレクトリの削除に失敗しました");
-            result = false;
-        }
-    }
-    folder[length - 1] = '\\';
     return result;
 }

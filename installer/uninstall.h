@@ -14,4 +14,3 @@ int RunUninstallRequest();
 // "x": the copy in the System folder removes the product. The exit code.
 int RunUninstallCopy();
 bool RunUninstall();
-bool CleanFolderTree(char* folder);

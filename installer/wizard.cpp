@@ -94,7 +94,9 @@ bool CheckDestination(HWND owner, bool askAboutSpace)
         Tell(owner, "ルートディレクトリにはインストールできません。", nullptr, MB_ICONHAND | MB_OK);
         return false;
     }
-    if (!fits || destination[1] != ':' || destination[2] != '\\') {
+    // A ":" after the drive names a stream ("C:\\Windows::$INDEX_ALLOCATION\\"
+    // is the Windows folder on NTFS), never a folder of its own.
+    if (!fits || destination[1] != ':' || destination[2] != '\\' || FindCharDbcs(destination + 2, ':')) {
         Tell(owner, "「C:\\Soft」のように、ドライブ名も含めた正しいパス名を指定してください。", nullptr,
              MB_ICONHAND | MB_OK);
         return false;
@@ -118,11 +120,33 @@ bool CheckDestination(HWND owner, bool askAboutSpace)
         ShowPathError(link, LinkMessage);
         return false;
     }
+    // Another user who may rename a folder on the way can put one of their
+    // own in its place, with the programs that the Uninstall entry runs.
+    if (FindRenameableFolder(destination, link)) {
+        ShowPathError(link, RenameableMessage);
+        return false;
+    }
+    const bool earlier = EqualsIgnoringCase(destination, g_setup.previousDestination);
     const size_t length = strlen(destination);
     destination[length - 1] = '\0';
     const DWORD attributes = GetFileAttributesA(destination);
-    destination[length - 1] = '\\';
     g_setup.destinationExisted = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    // A folder that was there already (other than the earlier installation's)
+    // may be someone else's: it is taken over only when the administrator
+    // says so, never silently.
+    g_setup.takeOverDestination = g_setup.destinationExisted
+        && !earlier
+        && !KeepsOthersOutOfFolder(destination, FolderUse::Destination);
+    bool refused = false;
+    if (g_setup.takeOverDestination) {
+        char question[PathSize + 200];
+        lstrcpynA(question, destination, PathSize);
+        lstrcatA(question, " は管理者以外のユーザーも変更できます。管理者だけが変更できるように保護をかけ直してインストールしますか?");
+        refused = Tell(owner, question, g_setup.title, MB_ICONQUESTION | MB_YESNO) != IDYES;
+    }
+    destination[length - 1] = '\\';
+    if (refused)
+        return false;
     if (!CreateFolderPath(destination, true))
         return false;
     // A trial leaves at most the parents: the copy phase makes the folder,

@@ -158,6 +158,21 @@ bool ReadLink(const std::string& path, Link* link)
     return loaded;
 }
 
+// What installer_probe reads as the security of a folder (no "\" at its
+// end); any other folder reads as Program Files' own.
+const char FolderSecurityKey[] = "Software\\QvTestFolderSecurity";
+// A folder made directly under a drive root inherits from it that every
+// authenticated user may change, and so rename, it.
+const char BelowDriveRoot[] = "O:BAD:AI(A;OICIID;FA;;;BA)(A;OICIID;FA;;;SY)(A;OICIID;0x1200a9;;;BU)"
+                              "(A;ID;0x1301bf;;;AU)(A;OICIIOID;SDGXGWGR;;;AU)";
+const char UsersModify[] = "O:BAD:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1301bf;;;BU)";
+const char OthersMayChange[] = " は管理者以外のユーザーも変更できます。管理者だけが変更できるように保護をかけ直してインストールしますか?";
+
+void SetFolderSecurity(const std::string& folder, const char* sddl)
+{
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, FolderSecurityKey, folder.c_str(), REG_SZ, sddl, DWORD(strlen(sddl) + 1));
+}
+
 class InstallerTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -223,6 +238,9 @@ protected:
             RegCloseKey(link);
         }
         RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\QvTest");
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, FolderSecurityKey);
+        for (const char* classKey : {".qvtest", ".qvother", "QvTest.Document"})
+            RegDeleteTreeA(HKEY_CLASSES_ROOT, classKey);
         RemoveTree(ShellFolder("Programs") + "\\" + Title);
         DeleteFileA((ShellFolder("Startup") + "\\" + Title + ".lnk").c_str());
         DeleteFileA((ShellFolder("Desktop") + "\\" + Title + ".lnk").c_str());
@@ -231,6 +249,8 @@ protected:
         GetSystemDirectoryA(system, sizeof system);
         DeleteFileA((std::string(system) + "\\qvtestlib.dll").c_str());
         DeleteFileA((std::string(system) + "\\Tools.exe").c_str());
+        for (const char* copy : {"\\~1-", "\\~2-"})
+            DeleteFileA((std::string(system) + copy + SetupExe).c_str());
         DeleteFileA((std::string(system) + "\\started.txt").c_str());
         char windows[MAX_PATH];
         GetWindowsDirectoryA(windows, sizeof windows);
@@ -358,13 +378,24 @@ TEST_F(InstallerTest, InstallsAJapaneseProductAndRemovesItAgain)
     // to a key of someone else's. A product's own file type may go.
     Script("Reg", "5", "HKEY_CURRENT_USER\\Software\\Microsoft\\QvTest");
     Script("Reg", "6", "HKEY_CLASSES_ROOT\\.qvtest");
-    Script("Reg", "7", "HKEY_CURRENT_USER\\Software\\QvTest\\Linked");
+    // A path through the link reaches nothing; the link itself goes.
+    Script("Reg", "7", "HKEY_CURRENT_USER\\Software\\QvTest\\Linked\\Link\\Deeper");
+    Script("Reg", "8", "HKEY_CURRENT_USER\\Software\\QvTest\\Linked");
     for (const char* key : {"Software\\Microsoft\\QvTest", "Software\\QvTest\\Keep\\Target\\Deeper"}) {
         RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &options, nullptr);
         RegCloseKey(options);
     }
-    RegCreateKeyExA(HKEY_CLASSES_ROOT, ".qvtest", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &options, nullptr);
-    RegCloseKey(options);
+    // A file type that opens with the product's own ProgID (both listed)
+    // goes with it; one that opens with another program's stays, and only
+    // the product's ProgID leaves its list of programs.
+    Script("Reg", "9", "HKEY_CLASSES_ROOT\\.qvother");
+    Script("Reg", "10", "HKEY_CLASSES_ROOT\\QvTest.Document");
+    RegSetKeyValueA(HKEY_CLASSES_ROOT, ".qvtest", nullptr, REG_SZ, "QvTest.Document", 16);
+    RegSetKeyValueA(HKEY_CLASSES_ROOT, ".qvtest\\OpenWithProgids", "QvTest.Document", REG_SZ, "", 1);
+    RegSetKeyValueA(HKEY_CLASSES_ROOT, "QvTest.Document\\shell\\open\\command", nullptr, REG_SZ, "x", 2);
+    RegSetKeyValueA(HKEY_CLASSES_ROOT, ".qvother", nullptr, REG_SZ, "Other.Document", 15);
+    for (const char* progId : {"Other.Document", "QvTest.Document"})
+        RegSetKeyValueA(HKEY_CLASSES_ROOT, ".qvother\\OpenWithProgids", progId, REG_SZ, "", 1);
     HKEY registryLink;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\QvTest\\Linked\\Link", 0, nullptr,
                               REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS, nullptr, &registryLink, nullptr), ERROR_SUCCESS);
@@ -383,7 +414,11 @@ TEST_F(InstallerTest, InstallsAJapaneseProductAndRemovesItAgain)
         << ControlText(sheet);
     EXPECT_EQ(ControlText(FindDescendant(sheet, Destination)), ProgramFiles() + "\\" + Title + "\\");
 
-    EXPECT_EQ(TryDestination(sheet, std::string("T:\\") + Title), "");
+    // The folder was there, and others may change it: taken over on Yes.
+    SetFolderSecurity(destination_.substr(0, destination_.size() - 1), UsersModify);
+    EXPECT_EQ(TryDestination(sheet, std::string("T:\\") + Title), std::string("T:\\") + Title + OthersMayChange);
+    EXPECT_EQ(ControlText(lastBox_), Title);
+    Answer(IDYES);
     HWND startMenu = nullptr;
     ASSERT_TRUE(WaitFor([&] { return (startMenu = FindDescendant(sheet, StartMenu)) != nullptr; }));
     EXPECT_TRUE(IsChecked(GetParent(startMenu), StartMenu));
@@ -449,6 +484,11 @@ TEST_F(InstallerTest, InstallsAJapaneseProductAndRemovesItAgain)
     }
     EXPECT_EQ(Number(entry, "EstimatedSize"), (bytes + 1023) / 1024);
     EXPECT_EQ(Number(entry, "NoModify"), 1u);
+    DWORD made = 2;
+    size = sizeof made;
+    EXPECT_EQ(RegGetValueA(HKEY_LOCAL_MACHINE, entry.c_str(), "FolderMadeBySetup", RRF_RT_REG_DWORD, nullptr, &made,
+                           &size), ERROR_SUCCESS);
+    EXPECT_EQ(made, 0u); // the folder was there
     EXPECT_EQ(Number(entry, "NoRepair"), 1u);
     size = sizeof value;
     EXPECT_NE(RegGetValueA(HKEY_LOCAL_MACHINE, entry.c_str(), "Publisher", RRF_RT_REG_SZ, nullptr, value, &size),
@@ -488,7 +528,7 @@ TEST_F(InstallerTest, InstallsAJapaneseProductAndRemovesItAgain)
     PostMessageA(box, WM_COMMAND, IDOK, 0);
     ASSERT_TRUE(WaitForExit(request));
 
-    const std::string copy = std::string(system) + "\\" + SetupExe;
+    const std::string copy = std::string(system) + "\\~1-" + SetupExe;
     EXPECT_TRUE(Exists(copy));
     HWND window = nullptr;
     DWORD copyPid = 0;
@@ -499,11 +539,10 @@ TEST_F(InstallerTest, InstallsAJapaneseProductAndRemovesItAgain)
     std::vector<std::string> messages;
     ASSERT_TRUE(AnswerMessagesUntil(copyPid, [&] { return IsWindowEnabled(GetDlgItem(window, IDCANCEL)) != FALSE; },
                                     &messages));
-    EXPECT_EQ(std::count(messages.begin(), messages.end(), "Regセクションがおかしいです。"), 4);
-    EXPECT_NE(std::find(messages.begin(), messages.end(),
-                        destination_ + "user\\links - ディレクトリの削除に失敗しました"), messages.end());
-    EXPECT_EQ(ControlText(GetDlgItem(window, UninstallStatus)),
-              destination_ + " にはまだファイルが残っています。後で削除してください。");
+    // The folder was there before Setup: the removal leaves it, with what
+    // the user keeps in it, and that is success.
+    EXPECT_EQ(messages, std::vector<std::string>(4, "Regセクションがおかしいです。"));
+    EXPECT_EQ(ControlText(GetDlgItem(window, UninstallStatus)), std::string(Title) + "は正常に削除されました。");
 
     HKEY key;
     EXPECT_NE(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\QvTest\\Options", 0, KEY_READ, &key), ERROR_SUCCESS);
@@ -519,12 +558,25 @@ TEST_F(InstallerTest, InstallsAJapaneseProductAndRemovesItAgain)
     RegCloseKey(key);
     RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Microsoft\\QvTest");
     EXPECT_NE(RegOpenKeyExA(HKEY_CLASSES_ROOT, ".qvtest", 0, KEY_READ, &key), ERROR_SUCCESS);
+    EXPECT_NE(RegOpenKeyExA(HKEY_CLASSES_ROOT, "QvTest.Document", 0, KEY_READ, &key), ERROR_SUCCESS);
+    char other[32] = {};
+    DWORD otherSize = sizeof other;
+    EXPECT_EQ(RegGetValueA(HKEY_CLASSES_ROOT, ".qvother", nullptr, RRF_RT_REG_SZ, nullptr, other, &otherSize),
+              ERROR_SUCCESS);
+    EXPECT_STREQ(other, "Other.Document");
+    EXPECT_EQ(RegGetValueA(HKEY_CLASSES_ROOT, ".qvother\\OpenWithProgids", "Other.Document", RRF_RT_REG_SZ, nullptr,
+                           nullptr, nullptr), ERROR_SUCCESS);
+    EXPECT_NE(RegGetValueA(HKEY_CLASSES_ROOT, ".qvother\\OpenWithProgids", "QvTest.Document", RRF_RT_REG_SZ, nullptr,
+                           nullptr, nullptr), ERROR_SUCCESS);
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, ".qvother");
     EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, entry.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
-    for (const char* file : {SetupExe, SetupScript, "tools.exe", "readme.txt", "sub\\data\\x.dat", "ro.txt",
-                             "TOOLS.GID"})
+    for (const char* file : {SetupExe, SetupScript, "tools.exe", "readme.txt", "sub\\data\\x.dat", "ro.txt"})
         EXPECT_FALSE(Exists(destination_ + file)) << file;
     EXPECT_FALSE(Exists(destination_ + "sub"));
     EXPECT_TRUE(Exists(destination_ + "user\\notes.txt"));
+    // A help index is the product's only beside a help file of its own.
+    EXPECT_TRUE(Exists(destination_ + "TOOLS.GID"));
+    EXPECT_TRUE(Exists(destination_));
     EXPECT_TRUE(Exists("T:\\qv-outside\\OTHER.GID"));
     EXPECT_TRUE(MoveFileA((destination_ + "user\\links").c_str(), "T:\\qv-links"));
     EXPECT_TRUE(Exists(systemLibrary));
@@ -576,13 +628,17 @@ TEST_F(InstallerTest, RefusesDestinationsItCannotUse)
         std::string message;
     } cases[] = {
         {"C:", root}, {"T:\\", root}, {"\\", root}, {"", root}, {"T:\\.\\", root}, {"T:\\x\\..\\", root},
-        {"Soft", noDrive}, {"\\\\server\\share\\Soft", noDrive},
+        {"Soft", noDrive}, {"\\\\server\\share\\Soft", noDrive}, {"T:\\qv::$INDEX_ALLOCATION\\Soft", noDrive},
         {"T:\\blocker\\Soft", "T:\\blocker - 同じ名前のファイルが既に存在するのでフォルダが作成できません。"},
         // A host symbolic link to a folder, which Wine shows as a reparse
         // point: as the destination or on the way to it.
         {"T:\\qv-links\\link", "T:\\qv-links\\link" + linked},
         {"T:\\qv-links\\link\\Soft\\", "T:\\qv-links\\link" + linked},
+        // A folder on the way that other users may rename.
+        {"T:\\qv-open\\Soft", "T:\\qv-open は管理者以外のユーザーが名前を変えられるフォルダです。Program Files など、管理者だけが変更できるフォルダの中を指定してください。"},
     };
+    CreateDirectoryA("T:\\qv-open", nullptr);
+    SetFolderSecurity("T:\\qv-open", BelowDriveRoot);
     // No folder of Windows' or of the user's, by any spelling.
     const std::string shared = "Windowsのフォルダや共用のフォルダにはインストールできません。ソフト専用のフォルダを指定してください。";
     char windows[MAX_PATH], profile[MAX_PATH], shortName[MAX_PATH];
@@ -605,6 +661,15 @@ TEST_F(InstallerTest, RefusesDestinationsItCannotUse)
         EXPECT_EQ(ControlText(FindDescendant(sheet, Destination)), c.destination);
     }
     DeleteFileA("T:\\blocker");
+    EXPECT_FALSE(Exists("T:\\qv-open\\Soft"));
+    RemoveDirectoryA("T:\\qv-open");
+    // An existing folder that others may change: asked; No stays.
+    CreateDirectoryA("T:\\qv-users", nullptr);
+    SetFolderSecurity("T:\\qv-users", UsersModify);
+    EXPECT_EQ(TryDestination(sheet, "T:\\qv-users\\"), std::string("T:\\qv-users") + OthersMayChange);
+    EXPECT_EQ(ControlText(lastBox_), Title);
+    Answer(IDNO);
+    EXPECT_EQ(ControlText(FindDescendant(sheet, Destination)), "T:\\qv-users\\");
 
     // A small drive: the question shows the free megabytes; No stays.
     if (GetDriveTypeA("S:\\") != DRIVE_NO_ROOT_DIR) {
@@ -621,6 +686,16 @@ TEST_F(InstallerTest, RefusesDestinationsItCannotUse)
     EXPECT_FALSE(Exists("T:\\qv-outside\\Soft"));
     PressWizardButton(sheet, PSBTN_CANCEL);
     EXPECT_TRUE(WaitForExit(pid_));
+    // Silent: never taken over, 1603, nothing in it.
+    const std::string log = source_ + "setup.log";
+    EXPECT_EQ(Run("\"" + source_ + SetupExe + "\" /S /LOG=\"" + log + "\" /D=T:\\qv-users"), 1603u);
+    EXPECT_NE(ReadFileText(log).find(std::string("T:\\qv-users") + OthersMayChange), std::string::npos);
+    EXPECT_FALSE(Exists(std::string("T:\\qv-users\\") + SetupExe));
+    // A stream's name after the drive opens a folder of another name on NTFS.
+    EXPECT_EQ(Run("\"" + source_ + SetupExe + "\" /S /D=T:\\qv-users::$INDEX_ALLOCATION\\Soft"), 1603u);
+    EXPECT_FALSE(Exists("T:\\qv-users\\Soft"));
+    EXPECT_FALSE(Exists("T:\\qv-users::$INDEX_ALLOCATION"));
+    RemoveDirectoryA("T:\\qv-users");
 
     // Someone else makes the folder between the check and the copy (and
     // plants a program in it): the copy refuses it, installs nothing and
@@ -715,7 +790,8 @@ TEST_F(InstallerTest, RefusesAScriptThatReachesOutsideItsPlaces)
     // nor with a drive root however spelled, where a script lies.
     ASSERT_TRUE(CopyFileA((source_ + SetupScript).c_str(), (std::string("T:\\") + SetupScript).c_str(), FALSE));
     WriteFileText("T:\\readme.txt", "must survive");
-    for (const char* command : {"x", "/x", "x tools.exe", "x T:\\.\\Tools Setup.EXE", "x T:\\x\\..\\Tools Setup.EXE"}) {
+    for (const char* command : {"x", "/x", "x tools.exe", "x T:\\.\\Tools Setup.EXE", "x T:\\x\\..\\Tools Setup.EXE",
+                                "x T:\\x::$INDEX_ALLOCATION\\Tools Setup.EXE"}) {
         const DWORD copy = Start(source_ + SetupExe, command);
         std::string text;
         EXPECT_TRUE(WaitFor([&] { return FindMessageBox(copy, nullptr, &text) != nullptr; })) << command;
@@ -761,8 +837,12 @@ TEST_F(InstallerTest, ReportsATargetInUseAndEndsWithTheErrorText)
     PressWizardButton(sheet, PSBTN_CANCEL);
     EXPECT_TRUE(WaitForExit(pid_));
 
-    // Uninstalling while the product is still in use: the two messages, and
-    // the Uninstall entry and the links stay for another try.
+    // Uninstalling while the product is still in use: the message, and
+    // the product, the Uninstall entry and the links stay for another try.
+    HKEY created;
+    RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\QvTest\\Options", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &created,
+                    nullptr);
+    RegCloseKey(created);
     const DWORD request = Start(destination_ + SetupExe, "/r");
     HWND box = nullptr;
     ASSERT_TRUE(WaitFor([&] { return (box = FindMessageBox(request, nullptr, nullptr)) != nullptr; }));
@@ -775,10 +855,15 @@ TEST_F(InstallerTest, ReportsATargetInUseAndEndsWithTheErrorText)
     ASSERT_TRUE(AnswerMessagesUntil(copyPid, [&] { return IsWindowEnabled(GetDlgItem(window, IDCANCEL)) != FALSE; },
                                     &messages));
     CloseHandle(held);
+    // Nothing went: not the other files, not the script's keys.
     const std::string target = destination_ + "tools.exe";
-    EXPECT_NE(std::find(messages.begin(), messages.end(), target + "の削除に失敗しました。このファイルをスキップして処理を続行します。"),
-              messages.end());
-    EXPECT_EQ(messages.back(), target + " の削除に失敗しました。" + Title + "を終了して、もう一度アンインストールをやり直してください。");
+    EXPECT_EQ(messages, std::vector<std::string>{target + " の削除に失敗しました。" + Title
+                                                 + "を終了して、もう一度アンインストールをやり直してください。"});
+    EXPECT_TRUE(Exists(destination_ + "readme.txt"));
+    EXPECT_TRUE(Exists(destination_ + "sub\\data\\x.dat"));
+    HKEY options;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\QvTest\\Options", 0, KEY_READ, &options), ERROR_SUCCESS);
+    RegCloseKey(options);
     EXPECT_EQ(ControlText(GetDlgItem(window, UninstallStatus)),
               destination_ + " にはまだファイルが残っています。後で削除してください。");
     PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
@@ -997,6 +1082,8 @@ TEST_F(InstallerTest, InstallsAndRemovesQuorvaneFromItsDistribution)
     CreateDirectoryA(dist.c_str(), nullptr);
     for (const char* file : files)
         ASSERT_TRUE(CopyFileA((WindowsPath(QV_DIST_DIR) + "\\" + file).c_str(), (dist + file).c_str(), FALSE)) << file;
+    // SETUP.EXE with the folder security that Wine does not keep.
+    ASSERT_TRUE(CopyFileA(WindowsPath(INSTALLER_EXE).c_str(), (dist + "SETUP.EXE").c_str(), FALSE));
     // quorvane will start at Finish: never towards its public default server.
     RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\veskar\\quorvane");
     RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\veskar\\quorvane", "Server", REG_SZ, "127.0.0.1", 10);
@@ -1118,6 +1205,19 @@ TEST_F(InstallerTest, InstallsAndRemovesQuorvaneFromItsDistribution)
     EXPECT_EQ(ExitCode(pid_), 1602u);
     CloseHandle(held);
     EXPECT_TRUE(WaitFor([&] { return QueryClockService().state == SERVICE_RUNNING; }));
+
+    // An update whose service step fails (a Key too long for the registry
+    // once its Status key is added) leaves the earlier service as it was:
+    // automatic start, running.
+    const std::string longKey = "SOFTWARE\\veskar\\" + std::string(237, 'k');
+    WritePrivateProfileStringA("Service", "Key", longKey.c_str(), (dist + "SETUP.INF").c_str());
+    EXPECT_EQ(Run("\"" + dist + "SETUP.EXE\" /S /LOG=\"" + log + "\""), 1603u) << ReadFileText(log);
+    // The failed update's script was copied too: both name the right Key again.
+    for (const std::string& script : {dist + "SETUP.INF", installed + "SETUP.INF"})
+        WritePrivateProfileStringA("Service", "Key", "SOFTWARE\\veskar\\quorvane", script.c_str());
+    EXPECT_EQ(QueryClockService().startType, DWORD(SERVICE_AUTO_START));
+    EXPECT_TRUE(WaitFor([&] { return QueryClockService().state == SERVICE_RUNNING; }));
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, longKey.c_str());
 
     // The removal stops and deletes the service whatever version of Windows
     // a compatibility mode makes Setup see.
@@ -1256,6 +1356,10 @@ TEST_F(InstallerTest, SilentInstallAndRemovalForAdministrators)
     std::string text = ReadFileText(log);
     EXPECT_NE(text.find(" インストールが完了しました。\r\n"), std::string::npos) << text;
     EXPECT_EQ(text.compare(0, 2, "20"), 0) << text; // each line starts with the date
+    DWORD made = 0;
+    size = sizeof made;
+    RegGetValueA(HKEY_LOCAL_MACHINE, entry.c_str(), "FolderMadeBySetup", RRF_RT_REG_DWORD, nullptr, &made, &size);
+    EXPECT_EQ(made, 1u);
 
     // "/r" from the downloaded package removes nothing of the installation.
     EXPECT_EQ(Run("\"" + source_ + SetupExe + "\" /r /S /LOG=\"" + log + "\""), 1603u);
@@ -1264,21 +1368,15 @@ TEST_F(InstallerTest, SilentInstallAndRemovalForAdministrators)
     EXPECT_TRUE(Exists(source_ + "tools.exe"));
     EXPECT_TRUE(registered());
 
-    // The uninstall copy cannot be made (a program of that name holds the
-    // place in the System folder): nothing is removed, nothing else runs.
+    // The uninstall copy gets a name of its own in the System folder: a
+    // file of the first name there (held open by someone) stays as it is.
     char system[MAX_PATH];
     GetSystemDirectoryA(system, sizeof system);
-    const std::string copy = std::string(system) + "\\" + SetupExe;
-    WriteFileText(copy, "someone else's");
-    HANDLE held = CreateFileA(copy.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    const std::string taken = std::string(system) + "\\~1-" + SetupExe;
+    const std::string copy = std::string(system) + "\\~2-" + SetupExe;
+    WriteFileText(taken, "someone else's");
+    HANDLE held = CreateFileA(taken.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Run(std::string(quiet) + " /LOG=\"" + log + "\""), 1603u);
-    CloseHandle(held);
-    EXPECT_NE(ReadFileText(log).find(copy + " にアンインストール用プログラムをコピーできないため、削除を中止しました。"),
-              std::string::npos);
-    EXPECT_EQ(ReadFileText(copy), "someone else's");
-    EXPECT_TRUE(Exists(destination_ + "tools.exe"));
-    EXPECT_TRUE(registered());
 
     // QuietUninstallString as it is: the request waits for its copy and
     // ends with its code (0); the copy then removes the installer that
@@ -1287,6 +1385,9 @@ TEST_F(InstallerTest, SilentInstallAndRemovalForAdministrators)
                        "PendingFileRenameOperations");
     DeleteFileA(log.c_str());
     EXPECT_EQ(Run(std::string(quiet) + " /LOG=\"" + log + "\""), 0u) << ReadFileText(log);
+    CloseHandle(held);
+    EXPECT_EQ(ReadFileText(taken), "someone else's");
+    DeleteFileA(taken.c_str());
     EXPECT_NE(ReadFileText(log).find(std::string(Title) + "は正常に削除されました。"), std::string::npos);
     EXPECT_FALSE(registered());
     EXPECT_FALSE(Exists(group + "ツール.lnk"));
@@ -1313,6 +1414,24 @@ TEST_F(InstallerTest, SilentInstallAndRemovalForAdministrators)
     ASSERT_TRUE(WaitForExit(boot, 60000));
     EXPECT_TRUE(WaitFor([&] { return !Exists(copy); }));
 
+    // A folder that was there, with the user's file and empty folder: the
+    // removal takes only the product's files and folders, and that is
+    // success (0).
+    const std::string mine = "T:\\qv-mine\\";
+    CreateDirectoryA(mine.c_str(), nullptr);
+    CreateDirectoryA((mine + "empty").c_str(), nullptr);
+    WriteFileText(mine + "mine.txt", "the user's");
+    EXPECT_EQ(Run("\"" + source_ + SetupExe + "\" /S /LOG=\"" + log + "\" /D=" + mine), 0u) << ReadFileText(log);
+    EXPECT_TRUE(Exists(mine + "sub\\data\\x.dat"));
+    EXPECT_EQ(Run("\"" + mine + SetupExe + "\" /r /S /LOG=\"" + log + "\""), 0u) << ReadFileText(log);
+    EXPECT_TRUE(WaitFor([&] { return !Exists(mine + SetupExe); }, 5000));
+    for (const char* file : {SetupScript, "tools.exe", "readme.txt", "sub", "ro.txt"})
+        EXPECT_FALSE(Exists(mine + file)) << file;
+    EXPECT_EQ(ReadFileText(mine + "mine.txt"), "the user's");
+    EXPECT_TRUE(Exists(mine + "empty"));
+    EXPECT_FALSE(registered());
+    RemoveTree(mine.substr(0, mine.size() - 1));
+
     // A log named through a link is someone else's file: 1603, nothing
     // done, nothing written to it (a link to a file, one on the way).
     for (const char* linked : {"T:\\qv-links\\file.log", "T:\\qv-links\\link\\other.log"}) {
@@ -1321,6 +1440,11 @@ TEST_F(InstallerTest, SilentInstallAndRemovalForAdministrators)
         EXPECT_FALSE(Exists(destination_));
         EXPECT_FALSE(registered());
     }
+
+    // A line that cannot be read, but says /S: no window, 1639 at once.
+    const DWORD started = GetTickCount();
+    EXPECT_EQ(Run("\"" + source_ + SetupExe + "\" /LOG=\"x /S"), 1639u);
+    EXPECT_LT(GetTickCount() - started, 10000u);
 
     // A broken script: 1603, a log line, and nothing written.
     Script("Install", "5", ",..\\victim.txt");

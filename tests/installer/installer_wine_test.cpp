@@ -5,9 +5,13 @@
 
 #include <sddl.h>
 
+#include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "copy_phase.h"
+#include "descriptor_rules.h"
 #include "folders.h"
 #include "restart_delete.h"
 #include "script_rules.h"
@@ -23,6 +27,27 @@ bool CreateProductFolder(const char* path)
 {
     g_protectedFolders.push_back(path);
     return CreateDirectoryA(path, nullptr) != FALSE;
+}
+
+// What the folders' security reads as (SDDL by path); any other folder reads
+// as Program Files' own. Wine keeps no security of files.
+std::map<std::string, std::string> g_folderSddl;
+
+DescriptorRead ReadFolderDescriptor(const char* path, unsigned char* descriptor, unsigned long size,
+                                    unsigned long* length)
+{
+    const auto found = g_folderSddl.find(path);
+    const std::string sddl =
+        found != g_folderSddl.end() ? found->second : "O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+    PSECURITY_DESCRIPTOR built = nullptr;
+    ULONG builtSize = 0;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &built, &builtSize)
+        || builtSize > size)
+        return DescriptorRead::Failed;
+    memcpy(descriptor, built, builtSize);
+    *length = builtSize;
+    LocalFree(built);
+    return DescriptorRead::Read;
 }
 
 namespace {
@@ -115,10 +140,19 @@ TEST(Folders, EveryFolderMadeForTheProductIsProtectedAsProgramFiles)
     lstrcpyA(path, (folder + "P\\Q\\R\\").c_str());
     ASSERT_TRUE(CreateFolderPath(path, false));
     EXPECT_TRUE(g_protectedFolders.empty());
+    // The copy makes the destination itself with that protection, too.
+    lstrcpyA(g_setup.destination, (folder + "P\\Made\\").c_str());
+    g_setup.installCount = 0;
+    g_setup.copyStep = 0;
+    g_setup.destinationExisted = false;
+    EXPECT_TRUE(RunCopyStep(nullptr));
+    EXPECT_FALSE(g_setup.destinationRefused);
+    EXPECT_EQ(g_protectedFolders, std::vector<std::string>{folder + "P\\Made"});
+    RemoveDirectoryA((folder + "P\\Made").c_str());
 
     // The descriptor: protected (nothing from the parent), SYSTEM and
-    // Administrators full control, Users read and execute, all inherited by
-    // files and folders below.
+    // Administrators full control, Users and both groups of application
+    // packages read and execute, all inherited by files and folders below.
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(ProductFolderSddl, SDDL_REVISION_1, &descriptor,
                                                                      nullptr));
@@ -130,13 +164,15 @@ TEST(Folders, EveryFolderMadeForTheProductIsProtectedAsProgramFiles)
     PACL dacl = nullptr;
     ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted));
     ASSERT_TRUE(present && dacl);
-    ASSERT_EQ(dacl->AceCount, 3);
+    ASSERT_EQ(dacl->AceCount, 5);
     const struct {
         const char* sid;
         DWORD mask;
     } expected[] = {{"S-1-5-18", FILE_ALL_ACCESS}, {"S-1-5-32-544", FILE_ALL_ACCESS},
-                    {"S-1-5-32-545", FILE_GENERIC_READ | FILE_GENERIC_EXECUTE}};
-    for (DWORD i = 0; i < 3; ++i) {
+                    {"S-1-5-32-545", FILE_GENERIC_READ | FILE_GENERIC_EXECUTE},
+                    {"S-1-15-2-1", FILE_GENERIC_READ | FILE_GENERIC_EXECUTE},
+                    {"S-1-15-2-2", FILE_GENERIC_READ | FILE_GENERIC_EXECUTE}};
+    for (DWORD i = 0; i < 5; ++i) {
         ACCESS_ALLOWED_ACE* ace = nullptr;
         ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
         EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
@@ -170,9 +206,26 @@ TEST(Folders, LinksOnTheWayAndWhereAServiceMayGo)
     for (const std::string& below : {std::string("C:\\Program Files\\Tools\\"), std::string(shortName) + "\\Tools",
                                      std::string("c:\\program files\\a\\b\\")})
         EXPECT_TRUE(IsBelowProgramFiles(below.c_str())) << below;
+    // Whoever starts Setup sets its environment: it names no Program Files.
+    SetEnvironmentVariableA("ProgramFiles", "T:\\");
+    SetEnvironmentVariableA("ProgramW6432", "T:\\");
     for (const char* other : {"C:\\Program Files\\", "C:\\Program Files\\..\\Tools\\", "C:\\Program Files2\\x\\",
-                              "T:\\Program Files\\Tools\\", "C:\\Tools\\"})
+                              "T:\\Program Files\\Tools\\", "C:\\Tools\\", "T:\\Tools\\"})
         EXPECT_FALSE(IsBelowProgramFiles(other)) << other;
+
+    // An entry's sub-folder that exists as a link is never copied into.
+    const std::string source = TempFolder() + "a.txt";
+    Write(source, "a");
+    DeleteFileA("T:\\qv-links\\link\\a.txt"); // left by an earlier run
+    g_setup.silent = true; // the message goes to no log
+    lstrcpyA(g_setup.entry.source, source.c_str());
+    lstrcpyA(g_setup.entry.target, "T:\\qv-links\\link\\a.txt");
+    g_setup.entry.relativePart = strlen("T:\\qv-links\\");
+    EXPECT_FALSE(CopyEntry());
+    g_setup.silent = false;
+    EXPECT_EQ(GetFileAttributesA("T:\\qv-links\\link\\a.txt"), INVALID_FILE_ATTRIBUTES);
+    DeleteFileA(source.c_str());
+    RemoveDirectoryA(TempFolder().c_str());
 
     // An earlier installation's folder is taken over with everything in it,
     // but never through a link: that would carry the change elsewhere.
@@ -187,6 +240,97 @@ TEST(Folders, LinksOnTheWayAndWhereAServiceMayGo)
     DeleteFileA((earlier + "\\sub\\a.txt").c_str());
     RemoveDirectoryA((earlier + "\\sub").c_str());
     RemoveDirectoryA(earlier.c_str());
+}
+
+TEST(Folders, OnlyFoldersThatOnlyAdministratorsCanChangeAreTrusted)
+{
+    const std::string ti = "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+    // What a folder made directly under C:\ inherits from the drive root,
+    // even when an administrator made it: every authenticated user may
+    // change, and so delete and rename it.
+    const std::string belowRoot = "O:BAD:AI(A;OICIID;FA;;;BA)(A;OICIID;FA;;;SY)(A;OICIID;0x1200a9;;;BU)"
+                                  "(A;ID;0x1301bf;;;AU)(A;OICIIOID;SDGXGWGR;;;AU)";
+    const std::string usersModify = "O:BAD:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1301bf;;;BU)";
+    const std::string programFiles = "O:" + ti + "D:PAI(A;;FA;;;" + ti + ")(A;CIIO;GA;;;" + ti + ")(A;;0x1301bf;;;SY)"
+        "(A;OICIIO;GA;;;SY)(A;;0x1301bf;;;BA)(A;OICIIO;GA;;;BA)(A;;0x1200a9;;;BU)(A;OICIIO;GXGR;;;BU)"
+        "(A;OICIIO;GA;;;CO)(A;;0x1200a9;;;S-1-15-2-1)(A;OICIIO;GXGR;;;S-1-15-2-1)(A;;0x1200a9;;;S-1-15-2-2)"
+        "(A;OICIIO;GXGR;;;S-1-15-2-2)";
+    const std::string product = std::string("O:BA") + ProductFolderSddl;
+    const std::string driveRoot = "O:SYD:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)"
+                                  "(A;OICIIO;SDGXGWGR;;;AU)(A;;LC;;;AU)";
+    const struct {
+        std::string sddl;
+        bool onTheWay, destination, parent;
+    } cases[] = {
+        /* 0 */ {belowRoot, false, false, true},
+        /* 1 */ {usersModify, false, false, true},
+        /* 2 */ {programFiles, true, true, true},
+        /* 3 */ {product, true, true, true},
+        /* 4 */ {driveRoot, true, false, true}, // users may make folders in it
+        /* 5 */ {"O:S-1-5-21-1-2-3-1001" + product.substr(4), false, false, true}, // a user's own
+        /* 6 */ {"O:BAD:PAI(A;OICI;FA;;;BA)(A;;0x1201bf;;;BU)", true, false, true}, // write, no delete
+        /* 7 */ {"O:BAD:PAI(A;OICI;FA;;;BA)(A;;0x40;;;BU)", true, false, false}, // delete what it holds
+        /* 8 */ {"O:BAD:PAI(A;OICI;FA;;;BA)(A;;GA;;;WD)", false, false, false},
+        /* 9 */ {"O:BAD:PAI(A;OICI;FA;;;BA)(D;;FA;;;BU)", true, true, true}, // a denial grants nothing
+        /* 10 */ {"O:BA", false, false, false}, // no DACL (FAT)
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof *cases; ++i) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ULONG size = 0;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(cases[i].sddl.c_str(), SDDL_REVISION_1,
+                                                                         &descriptor, &size)) << i;
+        const auto* bytes = static_cast<const unsigned char*>(descriptor);
+        EXPECT_EQ(KeepsOthersOut(bytes, size, FolderUse::OnTheWay), cases[i].onTheWay) << i;
+        EXPECT_EQ(KeepsOthersOut(bytes, size, FolderUse::Destination), cases[i].destination) << i;
+        EXPECT_EQ(KeepsOthersOut(bytes, size, FolderUse::Parent), cases[i].parent) << i;
+        // A DACL that is there but NULL lets everyone in.
+        if (i == 3) {
+            std::vector<unsigned char> nullDacl(bytes, bytes + size);
+            ASSERT_TRUE(nullDacl[2] & SE_DACL_PRESENT);
+            std::fill(nullDacl.begin() + 16, nullDacl.begin() + 20, 0);
+            EXPECT_FALSE(KeepsOthersOut(nullDacl.data(), size, FolderUse::Parent));
+        }
+        // Cut short anywhere: read within its bytes only; no header, no trust.
+        for (ULONG cut = 0; cut < size; ++cut) {
+            const bool trusted = KeepsOthersOut(bytes, cut, FolderUse::OnTheWay);
+            EXPECT_FALSE(trusted && cut < 20) << i;
+        }
+        LocalFree(descriptor);
+    }
+
+    // On the way: the first folder another account could rename, in its
+    // canonical spelling; the destination itself is not looked at, but its
+    // parent is.
+    const std::string top = "T:\\qv-trust-" + std::to_string(GetCurrentProcessId());
+    CreateDirectoryA(top.c_str(), nullptr);
+    CreateDirectoryA((top + "\\A").c_str(), nullptr);
+    CreateDirectoryA((top + "\\A\\Dest").c_str(), nullptr);
+    char folder[PathSize];
+    g_folderSddl.clear();
+    EXPECT_FALSE(FindRenameableFolder((top + "\\A\\Dest\\").c_str(), folder));
+    EXPECT_STREQ(folder, "");
+    g_folderSddl[top] = belowRoot;
+    EXPECT_TRUE(FindRenameableFolder((top + "\\A\\Dest\\").c_str(), folder));
+    EXPECT_EQ(std::string(folder), top);
+    g_folderSddl[top] = product;
+    g_folderSddl[top + "\\A"] = usersModify;
+    EXPECT_TRUE(FindRenameableFolder((top + "\\none\\..\\A\\New\\Deeper\\").c_str(), folder));
+    EXPECT_EQ(std::string(folder), top + "\\A");
+    g_folderSddl[top + "\\A"] = product;
+    g_folderSddl[top + "\\A\\Dest"] = usersModify; // the destination: asked about, not refused here
+    EXPECT_FALSE(FindRenameableFolder((top + "\\A\\Dest\\").c_str(), folder));
+    g_folderSddl[top + "\\A"] = "O:BAD:PAI(A;OICI;FA;;;BA)(A;;0x40;;;BU)";
+    EXPECT_TRUE(FindRenameableFolder((top + "\\A\\Dest\\").c_str(), folder));
+    EXPECT_EQ(std::string(folder), top + "\\A\\Dest");
+    g_folderSddl["T:\\"] = "O:BAD:(A;OICI;FA;;;WD)"; // an old drive open to everyone
+    EXPECT_TRUE(FindRenameableFolder((top + "\\New\\").c_str(), folder));
+    EXPECT_EQ(std::string(folder), top);
+    EXPECT_FALSE(KeepsOthersOutOfFolder((top + "\\A\\Dest").c_str(), FolderUse::Destination));
+    EXPECT_TRUE(KeepsOthersOutOfFolder(top.c_str(), FolderUse::Destination));
+    g_folderSddl.clear();
+    RemoveDirectoryA((top + "\\A\\Dest").c_str());
+    RemoveDirectoryA((top + "\\A").c_str());
+    RemoveDirectoryA(top.c_str());
 }
 
 TEST(UserStart, OnlyWhatTheShellReallyStartedCountsAsStarted)

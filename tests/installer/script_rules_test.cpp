@@ -94,8 +94,10 @@ TEST(ScriptRules, ScriptNameAndDestinations)
     };
     for (const auto& f : folders)
         EXPECT_EQ(IsReservedDestination(f.destination, "C:\\Windows", places, 3), f.reserved) << f.destination;
-    // The protection of a folder Setup makes: Program Files' own.
-    EXPECT_STREQ(ProductFolderSddl, "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)");
+    // The protection of a folder Setup makes: Program Files' own, as since
+    // Windows 8 (application packages may read and run).
+    EXPECT_STREQ(ProductFolderSddl, "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
+                                    "(A;OICI;0x1200a9;;;S-1-15-2-1)(A;OICI;0x1200a9;;;S-1-15-2-2)");
 
     strcpy(destination, "C:\\Program Files\\Tools\\");
     PreviousDestination("\"D:\\Apps\\Tools\\X.EXE\" /r", destination, sizeof destination);
@@ -267,7 +269,12 @@ TEST(ScriptRules, KeysThatWindowsAndOtherProgramsRelyOnAreNeverDeleted)
         {HKCR, ".reg", false}, {HKCR, ".htm", false}, {HKCR, ".HTML\\OpenWithProgids", false}, {HKCR, ".url", false},
         {HKCR, ".zip", false}, {HKCR, ".inf", false}, {HKCR, ".ini", false}, {HKCR, ".hta", false}, {HKCR, ".msc", false},
         {HKCR, ".cpl", false}, {HKCR, ".wsf", false}, {HKCR, "http\\shell\\open\\command", false}, {HKCR, "HTTPS", false},
-        {HKCR, "regfile\\shell", false},
+        {HKCR, "regfile\\shell", false}, {HKCR, "mailto", false}, {HKCR, "ms-settings", false},
+        {HKCR, "MS-Windows-Store\\shell", false}, {HKCR, "search-ms", false}, {HKCR, "Local Settings\\Software", false},
+        {HKCR, ".jse", false}, {HKCR, ".vbe", false}, {HKCR, ".psm1", false}, {HKCR, "Microsoft.PowerShellScript.1", false},
+        {HKCR, "JSEFile\\shell", false}, {HKCR, "ftp", false}, {HKCR, "Unknown", false}, {HKCR, "DirectShow", false},
+        {HKCR, "msx", true}, {HKCR, "ms", true},
+        {HKLM, "SOFTWARE\\ODBC\\ODBC.INI", false}, {HKCU, "Software\\Description", false},
         {HKCU, "Software\\Classes\\CLSID", false}, {HKLM, "SOFTWARE\\Classes\\.lnk", false},
         {HKLM, "SOFTWARE\\Classes\\batfile\\shell", false}, {RegRoot::None, "Software\\Tools", false},
     };
@@ -317,8 +324,15 @@ TEST(CommandLine, SilentModeOptionsAndTheUninstallCopysCommand)
     }
     SetupCommand command;
     const std::string tooLong = "/D=C:\\" + std::string(PathSize, 'a');
-    for (const char* broken : {"/LOG=\"C:\\unterminated", tooLong.c_str()})
+    for (const char* broken : {"/LOG=\"C:\\unterminated", tooLong.c_str()}) {
         EXPECT_FALSE(ParseSetupCommand(broken, &command)) << broken;
+        EXPECT_FALSE(command.silent) << broken;
+    }
+    // A "/S" that stands alone anywhere makes even a broken line silent.
+    for (const char* broken : {"/LOG=\"x /S", "/s /LOG=\"x", "x /S /RESULT=z C:\\A\\SETUP.EXE"}) {
+        EXPECT_FALSE(ParseSetupCommand(broken, &command)) << broken;
+        EXPECT_TRUE(command.silent) << broken;
+    }
 
     // The copy's command line: exactly "<copy>" x <path> when interactive
     // with nothing to hand on; the handles it inherits, in decimal.
