@@ -62,10 +62,16 @@ demo() {
   fi
   local dist="$WINEPREFIX/drive_c/quorvane-dist"
   cp -r "build/$tree/dist" "$dist"
+  # Wine keeps no security of files: every folder reads as its synthesised
+  # DACL, which lets the user rename it, and the real Setup rightly refuses
+  # to install below such a folder. The Setup run here is the same program
+  # built with a reader that reports Program Files' own protection.
+  cp "build/$tree/tests/e2e/installer_probe.exe" "$dist/SETUP.EXE"
   local rc=0
   wine 'C:\quorvane-dist\SETUP.EXE' /S '/LOG=C:\quorvane-dist\setup.log' || rc=$?
   [ "$rc" = 0 ] || fail "Setup ended with $rc: $(iconv -f CP932 -t UTF-8 "$dist/setup.log" 2>/dev/null)"
   echo "Installed with SETUP.EXE /S: quorvane and its clock service QuorvaneClock"
+  echo "(Setup read every folder as protected like Program Files: Wine keeps no file security)"
   local programs
   programs=$(wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders' /v Programs 2>/dev/null \
              | iconv -f CP932 -t UTF-8 | sed -n 's/.*REG_SZ[[:space:]]*//p' | tr -d '\r')
