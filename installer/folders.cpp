@@ -92,7 +92,7 @@ int CollectPlaces(const int* ids, int idCount, const char* const* values, int va
             ++n;
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
-                      KEY_READ | 0x100 /* KEY_WOW64_64KEY */, &key)
+                      KEY_READ | KEY_WOW64_64KEY, &key)
         != ERROR_SUCCESS)
         return n;
     for (int i = 0; i < valueCount; ++i) {

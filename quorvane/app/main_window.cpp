@@ -243,8 +243,8 @@ void DrawWarningMark(HDC dc, int size, bool shapePass)
         DeleteObject(fill);
 }
 
-// A square 32-bit top-down DIB section of `size` pixels.
-HBITMAP CreatePixels(HDC dc, int size, DWORD** pixels)
+// Square 32-bit top-down pixels of `size`.
+BITMAPINFO PixelFormat(int size)
 {
     BITMAPINFO format = {};
     format.bmiHeader.biSize = sizeof format.bmiHeader;
@@ -252,6 +252,13 @@ HBITMAP CreatePixels(HDC dc, int size, DWORD** pixels)
     format.bmiHeader.biHeight = -size; // top-down
     format.bmiHeader.biPlanes = 1;
     format.bmiHeader.biBitCount = 32;
+    return format;
+}
+
+// A DIB section of those pixels.
+HBITMAP CreatePixels(HDC dc, int size, DWORD** pixels)
+{
+    BITMAPINFO format = PixelFormat(size);
     *pixels = nullptr;
     return CreateDIBSection(dc, &format, DIB_RGB_COLORS, reinterpret_cast<void**>(pixels), nullptr, 0);
 }
@@ -263,12 +270,7 @@ bool ReadIconPixels(HDC dc, int size, DWORD* pixels)
     ICONINFO info;
     if (!GetIconInfo(g_smallIcon, &info))
         return false;
-    BITMAPINFO format = {};
-    format.bmiHeader.biSize = sizeof format.bmiHeader;
-    format.bmiHeader.biWidth = size;
-    format.bmiHeader.biHeight = -size;
-    format.bmiHeader.biPlanes = 1;
-    format.bmiHeader.biBitCount = 32;
+    BITMAPINFO format = PixelFormat(size);
     const int count = size * size;
     bool read = info.hbmColor && GetDIBits(dc, info.hbmColor, 0, UINT(size), pixels, &format, DIB_RGB_COLORS);
     DWORD alpha = 0;
