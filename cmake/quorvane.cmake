@@ -30,6 +30,11 @@ if(QV_FLAVOUR STREQUAL "win")
     target_compile_options(${target} PRIVATE -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables)
     target_link_options(${target} PRIVATE -s -Wl,--tsaware)
   endfunction()
+  # A program that brings its own WinMainCRTStartup instead of the C
+  # run-time's start-up code.
+  function(qv_own_entry_point target)
+    target_link_options(${target} PRIVATE -nostartfiles)
+  endfunction()
 else()
   add_compile_options(-Wall -Wextra -g)
   if(QV_FLAVOUR STREQUAL "fuzz")

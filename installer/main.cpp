@@ -197,3 +197,20 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
         return RunSilentInstall(command.destination, command.desktop);
     return RunWizard();
 }
+
+// The program starts here, without the C run-time's start-up code: nothing
+// in it needs what that code prepares (no constructors of static objects,
+// no argument array, no exceptions, no thread-local data), and leaving it
+// out makes SETUP.EXE about 11 KiB smaller. The C functions it calls come
+// from msvcrt.dll, which sets itself up when it loads.
+extern "C" void WinMainCRTStartup()
+{
+    // The arguments follow the program's name ("quoted" or up to a blank).
+    char* arguments = GetCommandLineA();
+    for (bool quoted = false; *arguments > ' ' || (*arguments && quoted); ++arguments)
+        if (*arguments == '"')
+            quoted = !quoted;
+    while (*arguments == ' ' || *arguments == '\t')
+        ++arguments;
+    ExitProcess(UINT(WinMain(GetModuleHandleA(nullptr), nullptr, arguments, SW_SHOWDEFAULT)));
+}
