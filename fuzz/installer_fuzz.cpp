@@ -111,9 +111,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Check(StatusKeySddl(sid, sddl, sizeof sddl));
     }
 
-    static char out[70000];
-    const size_t written = AddRenameDeletion(reinterpret_cast<const char*>(data), size, "C:\\X.EXE", out, sizeof out);
-    if (written)
+    static char out[70000], back[70000];
+    const size_t written =
+        RewriteRenameSection(reinterpret_cast<const char*>(data), size, "C:\\X.EXE", true, out, sizeof out);
+    if (written) {
         Check(written >= 16 && memcmp(out + written - 14, "NUL=C:\\X.EXE\r\n", 14) == 0);
+        // Taken back: shorter, and taking it back again changes nothing.
+        const size_t kept = RewriteRenameSection(out, written, "C:\\X.EXE", false, back, sizeof back);
+        static char again[70000];
+        Check(kept > 0 && kept < written
+              && RewriteRenameSection(back, kept, "C:\\X.EXE", false, again, sizeof again) == kept
+              && memcmp(back, again, kept) == 0);
+    }
+
+    // The pending operations: never longer, and a second pass takes nothing.
+    static char16_t operations[35000];
+    const size_t units = size / 2 < 35000 ? size / 2 : 35000;
+    memcpy(operations, data, units * 2);
+    const size_t left = WithoutPendingDeletion(operations, units, u"\\??\\C:\\X.EXE");
+    Check(left <= units && WithoutPendingDeletion(operations, left, u"\\??\\C:\\X.EXE") == left);
     return 0;
 }

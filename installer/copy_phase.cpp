@@ -8,6 +8,7 @@
 #include "folders.h"
 #include "messages.h"
 #include "resource.h"
+#include "restart_delete.h"
 #include "service_setup.h"
 #include "setup_state.h"
 #include "shortcuts.h"
@@ -43,7 +44,13 @@ bool CopyNumberedEntry(int n)
         ShowPathError(g_setup.entry.source, " のコピーに失敗しました。");
         return false;
     }
-    return CopyEntry();
+    if (!CopyEntry())
+        return false;
+    // An earlier removal that could not delete its installer left it to be
+    // deleted at the next start of Windows: this one stays.
+    if (n < 0)
+        KeepAtRestart(g_setup.entry.target);
+    return true;
 }
 
 void ShowOutcome(HWND page)
@@ -165,7 +172,7 @@ bool CopyEntry()
         // One that was there as a junction or symbolic link would take the
         // file where someone else decides.
         *separator = '\0';
-        if (created && (GetFileAttributesA(entry.target) & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        if (created && IsNameSurrogate(entry.target)) {
             ShowPathError(entry.target, LinkMessage);
             created = false;
         }

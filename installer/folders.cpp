@@ -137,6 +137,37 @@ bool IsReservedFolder(const char* folder)
     return IsReservedDestination(path, windowsDir, list, n);
 }
 
+bool IsNameSurrogate(const char* path)
+{
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return false;
+    // The reparse point's tag; none that can be read (0) counts as a link.
+    DWORD tag = 0;
+    auto getInformation = FindFunction<BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD)>(
+        GetModuleHandleA("kernel32.dll"), "GetFileInformationByHandleEx");
+    if (getInformation) {
+        HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                  nullptr);
+        FILE_ATTRIBUTE_TAG_INFO information;
+        if (file != INVALID_HANDLE_VALUE) {
+            if (getInformation(file, FileAttributeTagInfo, &information, sizeof information))
+                tag = information.ReparseTag;
+            CloseHandle(file);
+        }
+    } else {
+        // Before Vista the tag comes with what FindFirstFile finds.
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA(path, &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            tag = found.dwReserved0;
+            FindClose(search);
+        }
+    }
+    return tag == 0 || (tag & 0x20000000 /* name surrogate */);
+}
+
 bool FindLinkOnTheWay(const char* path, char* link)
 {
     if (!CopyBounded(link, PathSize, path))
@@ -144,10 +175,9 @@ bool FindLinkOnTheWay(const char* path, char* link)
     // Each level below the drive root, from the top, as far as it exists.
     for (char* separator = FindCharDbcs(link + 3, '\\'); separator; separator = FindCharDbcs(separator + 1, '\\')) {
         *separator = '\0';
-        const DWORD attributes = GetFileAttributesA(link);
-        if (attributes == INVALID_FILE_ATTRIBUTES)
+        if (GetFileAttributesA(link) == INVALID_FILE_ATTRIBUTES)
             break; // the levels below do not exist either
-        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        if (IsNameSurrogate(link))
             return true;
         *separator = '\\';
     }

@@ -15,6 +15,10 @@ bool CreateFolderPath(char* path, bool protect = false);
 // with the default protection elsewhere. The program links the real one;
 // tests link their own.
 bool CreateProductFolder(const char* path);
+// Whether `path` (no "\" at its end) is a junction, a symbolic link or
+// another reparse point that stands for another name. Reparse points that
+// keep the file where it is (cloud placeholders, deduplication) are not.
+bool IsNameSurrogate(const char* path);
 // Whether a folder path (ending "\") leads through a junction or symbolic
 // link: the folder itself or one of its existing folders below the drive
 // root (the root itself is not looked at). The first such folder, without

@@ -54,32 +54,27 @@ bool IsInstalledFolder(const char* folder)
     return strlen(folder) > 3 && folder[1] == ':' && folder[2] == '\\' && !IsDriveRootPath(folder);
 }
 
-// Whether the handle opened is the file named `full`: no junction or link
-// (on the way or at the end), no second name (a hard link) for a file of
-// someone else's. Before Vista there is no final path to ask.
+// Whether the handle opened is the file that `full` names now with no
+// junction or symbolic link on the way or at the end, and the file's only
+// name (no hard link to someone else's file). Files are compared by
+// identity (volume serial number and file index), not by path text, so a
+// log on a SUBST or network drive is still the file it names.
 bool IsTheFileNamed(HANDLE file, const char* full)
 {
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!GetFileInformationByHandle(file, &information)
-        || (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || information.nNumberOfLinks > 1)
+    BY_HANDLE_FILE_INFORMATION opened, named;
+    char link[PathSize];
+    if (!GetFileInformationByHandle(file, &opened) || opened.nNumberOfLinks > 1 || IsNameSurrogate(full)
+        || FindLinkOnTheWay(full, link))
         return false;
-    auto finalPath = FindFunction<DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD)>(GetModuleHandleA("kernel32.dll"),
-                                                                             "GetFinalPathNameByHandleA");
-    if (!finalPath)
-        return true;
-    char named[PathSize], opened[PathSize + 8];
-    const DWORD length = finalPath(file, opened, sizeof opened, 0);
-    if (length == 0 || length >= sizeof opened || !FullLongPath(full, named))
+    HANDLE again = CreateFileA(full, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (again == INVALID_HANDLE_VALUE)
         return false;
-    // "\\?\C:\..." or "\\?\UNC\server\...".
-    const char* path = opened;
-    if (strncmp(path, "\\\\?\\UNC\\", 8) == 0) {
-        path += 6;
-        opened[6] = '\\';
-    } else if (strncmp(path, "\\\\?\\", 4) == 0) {
-        path += 4;
-    }
-    return EqualsIgnoringCase(path, named);
+    const bool same = GetFileInformationByHandle(again, &named)
+        && named.dwVolumeSerialNumber == opened.dwVolumeSerialNumber && named.nFileIndexHigh == opened.nFileIndexHigh
+        && named.nFileIndexLow == opened.nFileIndexLow;
+    CloseHandle(again);
+    return same;
 }
 
 // The log of a silent run, opened once for appending and inherited by the

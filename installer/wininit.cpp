@@ -36,9 +36,22 @@ bool Put(char* out, size_t outSize, size_t* used, const char* bytes, size_t coun
     return true;
 }
 
+// Whether the line from `start` to `end` (its line break aside) is
+// "NUL=<shortPath>" as Setup writes it (short paths are the system's own
+// spelling, and may hold double-byte characters: compared byte for byte).
+bool DeletesPath(const char* text, size_t start, size_t end, const char* shortPath)
+{
+    while (end > start && (text[end - 1] == '\n' || text[end - 1] == '\r'))
+        --end;
+    const size_t length = strlen(shortPath);
+    return end - start == length + 4 && memcmp(text + start, "NUL=", 4) == 0
+        && memcmp(text + start + 4, shortPath, length) == 0;
+}
+
 } // namespace
 
-size_t AddRenameDeletion(const char* old, size_t oldLength, const char* shortPath, char* out, size_t outSize)
+size_t RewriteRenameSection(const char* old, size_t oldLength, const char* shortPath, bool deleted, char* out,
+                            size_t outSize)
 {
     // The end-of-file mark goes; the section is appended in its place.
     if (oldLength > 0 && old[oldLength - 1] == 0x1A)
@@ -69,7 +82,7 @@ size_t AddRenameDeletion(const char* old, size_t oldLength, const char* shortPat
         bool rename = false;
         if (IsHeader(old, start, end, &rename)) {
             inRename = rename;
-        } else if (inRename) {
+        } else if (inRename && !DeletesPath(old, start, end, shortPath)) {
             if (!Put(out, outSize, &used, old + start, end - start))
                 return 0;
             if (out[used - 1] != '\n' && !Put(out, outSize, &used, "\r\n", 2))
@@ -77,10 +90,41 @@ size_t AddRenameDeletion(const char* old, size_t oldLength, const char* shortPat
         }
         start = end;
     }
-    if (!Put(out, outSize, &used, "NUL=", 4) || !Put(out, outSize, &used, shortPath, strlen(shortPath))
-        || !Put(out, outSize, &used, "\r\n", 2))
+    if (deleted
+        && (!Put(out, outSize, &used, "NUL=", 4) || !Put(out, outSize, &used, shortPath, strlen(shortPath))
+            || !Put(out, outSize, &used, "\r\n", 2)))
         return 0;
     if (used - sectionStart > RenameSectionLimit)
         return 0;
     return used;
+}
+
+size_t WithoutPendingDeletion(char16_t* operations, size_t units, const char16_t* path)
+{
+    size_t read = 0, written = 0;
+    while (read < units && operations[read]) {
+        const size_t pair = read;
+        size_t i = read;
+        while (i < units && operations[i]) // the file
+            ++i;
+        const size_t fileEnd = i++;
+        const size_t newName = i;
+        while (i < units && operations[i])
+            ++i;
+        if (i >= units)
+            break; // cut short: kept as it is
+        read = i + 1;
+        bool same = i == newName; // a deletion
+        for (size_t k = pair; same && k <= fileEnd; ++k) {
+            const char16_t a = operations[k], b = path[k - pair];
+            same = a == b || ((a | 0x20) == (b | 0x20) && (a | 0x20) >= 'a' && (a | 0x20) <= 'z');
+        }
+        if (!same) {
+            memmove(operations + written, operations + pair, (read - pair) * sizeof *operations);
+            written += read - pair;
+        }
+    }
+    // The closing empty string, and whatever follows it, as it was.
+    memmove(operations + written, operations + read, (units - read) * sizeof *operations);
+    return written + units - read;
 }

@@ -153,9 +153,12 @@ ALSA
     # T:\qv-outside wherever a test moves T:\qv-links.
     mkdir -p "$root/tdrive/qv-outside" "$root/tdrive/qv-links"
     [ -L "$root/tdrive/qv-links/link" ] || ln -s "$root/tdrive/qv-outside" "$root/tdrive/qv-links/link"
-    # And one to a file, which Wine shows as a plain file.
+    # A second name of someone else's file (a hard link; a symbolic link to
+    # a file is a plain file to Wine).
     [ -f "$root/tdrive/qv-outside/other.log" ] || echo "someone else's" >"$root/tdrive/qv-outside/other.log"
-    [ -L "$root/tdrive/qv-links/file.log" ] || ln -s "$root/tdrive/qv-outside/other.log" "$root/tdrive/qv-links/file.log"
+    [ -f "$root/tdrive/qv-links/second.log" ] || ln "$root/tdrive/qv-outside/other.log" "$root/tdrive/qv-links/second.log"
+    # U: shows T:\qv-outside under a drive letter of its own, as SUBST does.
+    ln -sfn "$root/tdrive/qv-outside" "$WINEPREFIX/dosdevices/u:"
     if [ "${QV_PRIVATE_NETWORK:-}" = 1 ] && [ "$(id -u)" = 0 ]; then
       mkdir -p "$root/sdrive"
       mountpoint -q "$root/sdrive" || mount -t tmpfs -o size=64m tmpfs "$root/sdrive"

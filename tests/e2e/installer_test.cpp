@@ -1421,9 +1421,22 @@ TEST_F(InstallerTest, SilentInstallAndRemovalForAdministrators)
     CreateDirectoryA(mine.c_str(), nullptr);
     CreateDirectoryA((mine + "empty").c_str(), nullptr);
     WriteFileText(mine + "mine.txt", "the user's");
-    EXPECT_EQ(Run("\"" + source_ + SetupExe + "\" /S /LOG=\"" + log + "\" /D=" + mine), 0u) << ReadFileText(log);
+    // An earlier removal left its installer there to be deleted at the next
+    // start: installed again, it stays; another file's deletion stays too.
+    const std::string pending = "\\??\\t" + (mine + SetupExe).substr(1) + '\0' + '\0' + "\\??\\T:\\gone.tmp" + '\0' + '\0';
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager",
+                    "PendingFileRenameOperations", REG_MULTI_SZ, pending.c_str(), DWORD(pending.size() + 1));
+    // The log by two drive letters for one folder (U: is T:\qv-outside, as
+    // SUBST makes it): the same file, so a log both times.
+    const std::string sameLog = "T:\\qv-outside\\mine.log";
+    DeleteFileA(sameLog.c_str());
+    EXPECT_EQ(Run("\"" + source_ + SetupExe + "\" /S /LOG=" + sameLog + " /D=" + mine), 0u) << ReadFileText(sameLog);
+    EXPECT_EQ(scheduled(), std::vector<std::string>{"\\??\\T:\\gone.tmp"});
+    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager",
+                       "PendingFileRenameOperations");
     EXPECT_TRUE(Exists(mine + "sub\\data\\x.dat"));
-    EXPECT_EQ(Run("\"" + mine + SetupExe + "\" /r /S /LOG=\"" + log + "\""), 0u) << ReadFileText(log);
+    EXPECT_EQ(Run("\"" + mine + SetupExe + "\" /r /S /LOG=U:\\mine.log"), 0u) << ReadFileText(sameLog);
+    EXPECT_NE(ReadFileText(sameLog).find("は正常に削除されました。"), std::string::npos) << ReadFileText(sameLog);
     EXPECT_TRUE(WaitFor([&] { return !Exists(mine + SetupExe); }, 5000));
     for (const char* file : {SetupScript, "tools.exe", "readme.txt", "sub", "ro.txt"})
         EXPECT_FALSE(Exists(mine + file)) << file;
@@ -1431,10 +1444,11 @@ TEST_F(InstallerTest, SilentInstallAndRemovalForAdministrators)
     EXPECT_TRUE(Exists(mine + "empty"));
     EXPECT_FALSE(registered());
     RemoveTree(mine.substr(0, mine.size() - 1));
+    DeleteFileA(sameLog.c_str());
 
-    // A log named through a link is someone else's file: 1603, nothing
-    // done, nothing written to it (a link to a file, one on the way).
-    for (const char* linked : {"T:\\qv-links\\file.log", "T:\\qv-links\\link\\other.log"}) {
+    // A log named through a link, or by a second name of someone else's
+    // file: 1603, nothing done, nothing written to it.
+    for (const char* linked : {"T:\\qv-links\\second.log", "T:\\qv-links\\link\\other.log"}) {
         EXPECT_EQ(Run("\"" + source_ + SetupExe + "\" /S /LOG=" + linked + " /D=" + destination_), 1603u) << linked;
         EXPECT_EQ(ReadFileText("T:\\qv-outside\\other.log"), "someone else's\n");
         EXPECT_FALSE(Exists(destination_));

@@ -88,15 +88,18 @@ TEST(DeleteAtRestart, WininitKeepsEveryPendingDeletionAndReplacesTheEndMark)
     const std::string victim = folder + "victim.exe";
     Write(victim, "x");
     Write(ini, "[Rename]\r\nNUL=C:\\TEMP\\A.TMP\r\nNUL=C:\\TEMP\\B.TMP\r\n\x1a");
-    ASSERT_TRUE(ScheduleDeletionInWininit(victim.c_str(), ini.c_str()));
+    ASSERT_TRUE(SetDeletionInWininit(victim.c_str(), ini.c_str(), true));
     char shortPath[MAX_PATH];
     GetShortPathNameA(victim.c_str(), shortPath, sizeof shortPath);
     EXPECT_EQ(ReadAll(ini),
               "[Rename]\r\nNUL=C:\\TEMP\\A.TMP\r\nNUL=C:\\TEMP\\B.TMP\r\nNUL=" + std::string(shortPath) + "\r\n");
+    // Installed again: the deletion is taken back, the others stay.
+    ASSERT_TRUE(SetDeletionInWininit(victim.c_str(), ini.c_str(), false));
+    EXPECT_EQ(ReadAll(ini), "[Rename]\r\nNUL=C:\\TEMP\\A.TMP\r\nNUL=C:\\TEMP\\B.TMP\r\n");
 
     // Without WININIT.INI nothing is created.
     DeleteFileA(ini.c_str());
-    EXPECT_FALSE(ScheduleDeletionInWininit(victim.c_str(), ini.c_str()));
+    EXPECT_FALSE(SetDeletionInWininit(victim.c_str(), ini.c_str(), true));
     EXPECT_EQ(GetFileAttributesA(ini.c_str()), INVALID_FILE_ATTRIBUTES);
     DeleteFileA(victim.c_str());
     RemoveDirectoryA(folder.c_str());

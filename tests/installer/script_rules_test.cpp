@@ -362,16 +362,16 @@ TEST(Wininit, TheRenameSectionKeepsEveryLineAndMovesToTheEnd)
     const std::string old = "[boot]\r\nshell=explorer.exe\r\n[Rename]\r\nNUL=C:\\TEMP\\A.TMP\r\n"
                             "NUL=C:\\TEMP\\B.TMP\r\nC:\\NEW.DLL=C:\\NEW.TMP\r\n[other]\r\ny=2\r\n\x1a";
     char out[4096];
-    size_t length = AddRenameDeletion(old.data(), old.size(), "C:\\WINDOWS\\SYSTEM\\SETUP.EXE", out, sizeof out);
+    size_t length = RewriteRenameSection(old.data(), old.size(), "C:\\WINDOWS\\SYSTEM\\SETUP.EXE", true, out, sizeof out);
     EXPECT_EQ(std::string(out, length),
               "[boot]\r\nshell=explorer.exe\r\n[other]\r\ny=2\r\n[Rename]\r\nNUL=C:\\TEMP\\A.TMP\r\n"
               "NUL=C:\\TEMP\\B.TMP\r\nC:\\NEW.DLL=C:\\NEW.TMP\r\nNUL=C:\\WINDOWS\\SYSTEM\\SETUP.EXE\r\n");
 
-    length = AddRenameDeletion("", 0, "C:\\X.EXE", out, sizeof out);
+    length = RewriteRenameSection("", 0, "C:\\X.EXE", true, out, sizeof out);
     EXPECT_EQ(std::string(out, length), "[Rename]\r\nNUL=C:\\X.EXE\r\n");
 
     const std::string noNewline = "[rename]\r\nNUL=C:\\A";
-    length = AddRenameDeletion(noNewline.data(), noNewline.size(), "C:\\B", out, sizeof out);
+    length = RewriteRenameSection(noNewline.data(), noNewline.size(), "C:\\B", true, out, sizeof out);
     EXPECT_EQ(std::string(out, length), "[Rename]\r\nNUL=C:\\A\r\nNUL=C:\\B\r\n");
 
     // A section that would pass 30,000 bytes is not written at all.
@@ -379,8 +379,40 @@ TEST(Wininit, TheRenameSectionKeepsEveryLineAndMovesToTheEnd)
     while (huge.size() < 30100)
         huge += "NUL=C:\\TEMP\\LONGNAME.TMP\r\n";
     static char big[65536];
-    EXPECT_EQ(AddRenameDeletion(huge.data(), huge.size(), "C:\\X", big, sizeof big), 0u);
-    EXPECT_EQ(AddRenameDeletion(old.data(), old.size(), "C:\\X", out, 20), 0u);
+    EXPECT_EQ(RewriteRenameSection(huge.data(), huge.size(), "C:\\X", true, big, sizeof big), 0u);
+    EXPECT_EQ(RewriteRenameSection(old.data(), old.size(), "C:\\X", true, out, 20), 0u);
+
+    // Taken back: only the lines that delete that very path go.
+    length = RewriteRenameSection(old.data(), old.size(), "C:\\TEMP\\A.TMP", false, out, sizeof out);
+    EXPECT_EQ(std::string(out, length), "[boot]\r\nshell=explorer.exe\r\n[other]\r\ny=2\r\n[Rename]\r\n"
+                                        "NUL=C:\\TEMP\\B.TMP\r\nC:\\NEW.DLL=C:\\NEW.TMP\r\n");
+    const std::string twice = "[Rename]\r\nNUL=C:\\A\nNUL=C:\\AB\r\nNUL=C:\\A";
+    length = RewriteRenameSection(twice.data(), twice.size(), "C:\\A", false, out, sizeof out);
+    EXPECT_EQ(std::string(out, length), "[Rename]\r\nNUL=C:\\AB\r\n");
+}
+
+TEST(Wininit, APendingDeletionIsTakenBackAndNothingElse)
+{
+    using namespace std::string_literals;
+    // Deletions of the file in any ASCII case go; a rename onto it, another
+    // file's deletion, a longer name, what follows the end and a pair cut
+    // short stay.
+    std::u16string list = u"\\??\\C:\\P\\SETUP.EXE\0\0"
+                          u"\\??\\C:\\T\\new.tmp\0!\\??\\C:\\P\\SETUP.EXE\0"
+                          u"\\??\\c:\\p\\setup.exe\0\0"
+                          u"\\??\\C:\\P\\SETUP.EXE2\0\0"
+                          u"\\??\\C:\\\u30c4\\x\0\0"
+                          u"\0\\??\\C:\\P\\SETUP.EXE\0\0"s;
+    const std::u16string expected = u"\\??\\C:\\T\\new.tmp\0!\\??\\C:\\P\\SETUP.EXE\0"
+                                    u"\\??\\C:\\P\\SETUP.EXE2\0\0"
+                                    u"\\??\\C:\\\u30c4\\x\0\0"
+                                    u"\0\\??\\C:\\P\\SETUP.EXE\0\0"s;
+    EXPECT_EQ(list.substr(0, WithoutPendingDeletion(&list[0], list.size(), u"\\??\\C:\\P\\SETUP.EXE")), expected);
+    // Only that deletion: the list is left with its end alone.
+    std::u16string last = u"\\??\\C:\\P\\S.EXE\0\0\0"s;
+    EXPECT_EQ(WithoutPendingDeletion(&last[0], last.size(), u"\\??\\C:\\p\\s.exe"), 1u);
+    std::u16string cut = u"\\??\\C:\\P\\S.EXE"s;
+    EXPECT_EQ(WithoutPendingDeletion(&cut[0], cut.size(), u"\\??\\C:\\P\\S.EXE"), cut.size());
 }
 
 TEST(ServiceRules, TheSectionTakesOnlyItsListsAndTheServiceItsOwnSid)
