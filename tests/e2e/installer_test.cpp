@@ -983,6 +983,14 @@ TEST_F(InstallerPoser, DISABLED_ForScreenshots)
     Pose("installer-reserved", lastBox_);
     Answer(IDOK);
 
+    CreateDirectoryA("T:\\qv-users", nullptr);
+    SetFolderSecurity("T:\\qv-users", UsersModify);
+    EXPECT_NE(TryDestination(sheet, "T:\\qv-users\\"), "");
+    Sleep(300);
+    Pose("installer-takeover", lastBox_);
+    Answer(IDNO);
+    RemoveDirectoryA("T:\\qv-users");
+
     EXPECT_EQ(TryDestination(sheet, destination_), "");
     ASSERT_TRUE(WaitFor([&] { return FindDescendant(sheet, StartMenu) != nullptr; }));
     Sleep(300);
